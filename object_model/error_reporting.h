@@ -1,0 +1,54 @@
+// Error state of a server object (last message number and text) and the
+// platform error record published when a failure is recorded.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <optional>
+#include <string_view>
+
+namespace vaduna {
+
+// Message numbers of the string table.
+enum MessageId : UINT {
+  kMsgNullAttach = 201,     // "Can not attach a null object."
+  kMsgOutOfScope = 202,     // "The Object is out of scope."
+  kMsgNoService = 203,      // "Unable to Get Service."
+  kMsgAlreadyAttached = 204,
+};
+
+// The message's text from the executable's string table, or nothing.
+std::optional<std::wstring_view> LoadMessageText(UINT id) noexcept;
+
+// Builds the error record and makes it the calling thread's current one.
+// A description that is a message number (a pointer value up to 0xFFFF) is
+// loaded from module. Yields code, or DISP_E_EXCEPTION when code is 0.
+HRESULT PublishErrorInfo(REFCLSID classId, const wchar_t* description, DWORD helpContext,
+                         const wchar_t* helpFile, REFIID interfaceId, HRESULT code,
+                         HINSTANCE module) noexcept;
+
+// Sticky error state: a success never clears it. Safe to use from several
+// threads at once.
+class ErrorState {
+ public:
+  ErrorState() noexcept;
+  ~ErrorState();
+  ErrorState(const ErrorState&) = delete;
+  ErrorState& operator=(const ErrorState&) = delete;
+
+  // Sets code and text from the string table and publishes the record with
+  // the object's class and interface; yields PublishErrorInfo's result.
+  HRESULT Record(UINT id, REFCLSID classId, REFIID interfaceId) noexcept;
+
+  // GetLastErrCode and GetLastErrText of the three interfaces.
+  HRESULT GetCode(INT* code) const noexcept;
+  HRESULT GetText(BSTR* text) const noexcept;  // a new copy per call; null when none
+
+ private:
+  mutable SRWLOCK lock_ = SRWLOCK_INIT;
+  LONG code_ = 0;
+  BSTR text_ = nullptr;
+};
+
+}  // namespace vaduna

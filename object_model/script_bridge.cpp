@@ -1,0 +1,1 @@
+#include "object_model/script_bridge.h"

@@ -1,0 +1,52 @@
+// The one way the server talks to the page's script objects: a member looked
+// up by name on every call, then invoked as a method, a property get or a
+// property put. Locale 0x0400, IID_NULL, no EXCEPINFO: a script failure
+// reaches the server only as the HRESULT of the lookup or the invocation.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+namespace vaduna {
+
+// One counted reference to a script object's IDispatch, possibly empty.
+class ScriptRef {
+ public:
+  ScriptRef() noexcept = default;
+  explicit ScriptRef(IDispatch* object) noexcept;  // adds a reference
+  ScriptRef(const ScriptRef& other) noexcept;
+  ScriptRef& operator=(const ScriptRef& other) noexcept;
+  ScriptRef(ScriptRef&& other) noexcept;
+  ScriptRef& operator=(ScriptRef&& other) noexcept;
+  ~ScriptRef();
+
+  IDispatch* get() const noexcept { return object_; }
+  bool empty() const noexcept { return object_ == nullptr; }
+  explicit operator bool() const noexcept { return object_ != nullptr; }
+  // Stores object with one added reference and releases what was held.
+  void reset(IDispatch* object = nullptr) noexcept;
+
+  // A method with no argument.
+  HRESULT CallMember(const wchar_t* name, VARIANT* result) const noexcept;
+  // A method with one argument, passed in place (not copied).
+  HRESULT CallMember(const wchar_t* name, VARIANT* arg, VARIANT* result) const noexcept;
+  // A method with two arguments, copied for the call and cleared after it;
+  // first reaches the script as its first parameter. A null argument pointer
+  // gives E_INVALIDARG after the lookup, without invoking.
+  HRESULT CallMember(const wchar_t* name, const VARIANT* first, const VARIANT* second,
+                     VARIANT* result) const noexcept;
+  // A method with the caller's array, laid out last-first, passed in place.
+  HRESULT CallMember(const wchar_t* name, VARIANT* args, UINT count, VARIANT* result) const noexcept;
+  // A property get; a null result gives E_POINTER without invoking.
+  HRESULT GetMember(const wchar_t* name, VARIANT* result) const noexcept;
+  // A property put: by reference first for objects, arrays and references.
+  HRESULT PutMember(const wchar_t* name, VARIANT* value) const noexcept;
+  HRESULT PutMemberById(DISPID id, VARIANT* value) const noexcept;
+  // Asks an IDispatchEx object to create the member; the outcome is not used.
+  void EnsureMember(const wchar_t* name) const noexcept;
+
+ private:
+  IDispatch* object_ = nullptr;
+};
+
+}  // namespace vaduna

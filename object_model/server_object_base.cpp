@@ -1,0 +1,1 @@
+#include "object_model/server_object_base.h"

@@ -1,0 +1,79 @@
+// The common part of the application, service and property set objects:
+// owner link, script link, error state, count with the owner rule, and the
+// list of wrappers an application object made. Also the wrapping operations
+// that turn a script object into one of the server's own.
+#pragma once
+
+#include <wrl/client.h>
+
+#include <vector>
+
+#include "object_model/error_reporting.h"
+#include "object_model/script_bridge.h"
+#include "server_host/object_base.h"
+
+namespace vaduna {
+
+class ApplicationObject;
+
+enum class ObjectKind { Application, Service, PropertySet };
+
+class ServerObjectBase : public ObjectBase {
+ public:
+  virtual ObjectKind Kind() const noexcept = 0;
+  virtual const CLSID& ClassId() const noexcept = 0;
+
+  // Error state (GetLastErrCode, GetLastErrText) and RecordError.
+  ErrorState& Errors() noexcept { return errors_; }
+  HRESULT RecordError(UINT messageId) noexcept { return errors_.Record(messageId, ClassId(), DualIid()); }
+
+  // The wrapped script object, with a reference for the caller; empty when
+  // the object has none.
+  ScriptRef Script() const noexcept;
+  bool HasScript() const noexcept;
+  // Empties the script link (the cell stays): the object answers message 202.
+  void DropScript() noexcept;
+
+  // Binds script to this wrapper, writes its handle member, and links the
+  // wrapper to owner (first binding only). handleValue is the wrapper's own
+  // dual interface. E_POINTER when any argument is null; S_OK otherwise,
+  // whether or not the handle could be written.
+  HRESULT BindScriptObject(ApplicationObject* owner, IUnknown* handleValue, IDispatch* script) noexcept;
+
+  // The owner (application object) of a wrapper; null for an application object.
+  ApplicationObject* Owner() const noexcept;
+
+  // Drops the reference held on every listed wrapper and empties the list.
+  void ReleaseOwnedWrappers() noexcept;
+
+ protected:
+  explicit ServerObjectBase(IUnknown* outer) noexcept;
+
+  // Owner rule: a wrapper holds its owner exactly while its count is 2 or more.
+  ULONG CountedAddRef() noexcept override;
+  ULONG CountedRelease() noexcept override;
+  // Owned wrappers, script link (handle reset to 0), error text.
+  void CleanUp() noexcept override;
+
+ private:
+  friend class WrapperAccess;  // implementation detail of the wrapping code
+  struct State;
+  State* state_;  // owner, script link, owned wrappers and their lock
+  ErrorState errors_;
+};
+
+// A new wrapper (service or property set) with count 0 and no script
+// object, or null when out of memory. The dual interface comes with QueryInterface.
+ServerObjectBase* CreateWrapper(ObjectKind kind) noexcept;
+
+// The live wrapper of the wanted kind that script's handle member names and
+// that wraps this very script object, returned with one added reference
+// through its dual interface; null when there is none (no handle, a stale,
+// forged or foreign handle).
+IUnknown* FindWrapper(IDispatch* script, ObjectKind kind) noexcept;
+
+// The server object behind an interface pointer that a client passed in, not
+// counted; E_NOINTERFACE when it is not one of this server's objects.
+HRESULT ServerObjectFromInterface(IUnknown* iface, ServerObjectBase** object) noexcept;
+
+}  // namespace vaduna

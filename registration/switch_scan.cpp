@@ -1,0 +1,1 @@
+// Command-line switches that ask for registration instead of serving.

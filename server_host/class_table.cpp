@@ -1,0 +1,1 @@
+#include "server_host/class_table.h"
