@@ -1,1 +1,159 @@
 #include "object_model/script_bridge.h"
+
+#include <wrl/client.h>
+
+#include <utility>
+
+#include "object_model/interfaces.h"
+#include "server_host/hresult.h"
+#include "server_host/unique_resource.h"
+
+namespace vaduna {
+namespace {
+
+// LOCALE_USER_DEFAULT, for the lookup and the invocation alike.
+constexpr LCID kScriptLocale = 0x0400;
+
+// One name per lookup; the identifier is never cached, so a member the script
+// adds or replaces between two calls is seen as it is now.
+HRESULT LookUp(IDispatch* object, const wchar_t* name, DISPID* id) noexcept {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  return object->GetIDsOfNames(IID_NULL, names, 1, kScriptLocale, id);
+}
+
+// No EXCEPINFO and no argument-error index: a script failure reaches the
+// server only as this HRESULT.
+HRESULT InvokeKind(IDispatch* object, DISPID id, WORD kind, DISPPARAMS* params, VARIANT* result) noexcept {
+  return object->Invoke(id, IID_NULL, kScriptLocale, kind, params, result, nullptr, nullptr);
+}
+
+HRESULT InvokeMethod(IDispatch* object, const wchar_t* name, VARIANT* args, UINT count,
+                     VARIANT* result) noexcept {
+  if (object == nullptr || name == nullptr) return E_INVALIDARG;
+  DISPID id = DISPID_UNKNOWN;
+  VADUNA_RETURN_IF_FAILED(LookUp(object, name, &id));
+  if (count != 0 && args == nullptr) return E_INVALIDARG;
+  DISPPARAMS params{count != 0 ? args : nullptr, nullptr, count, 0};
+  return InvokeKind(object, id, DISPATCH_METHOD, &params, result);
+}
+
+// Copies source into an empty slot; a failed copy stands in as VT_ERROR
+// carrying the copy's HRESULT, so the call still goes ahead.
+void CopyArgument(VARIANT* slot, const VARIANT* source) noexcept {
+  const HRESULT copied = ::VariantCopy(slot, const_cast<VARIANT*>(source));
+  if (FAILED(copied)) {
+    ::VariantInit(slot);
+    slot->vt = VT_ERROR;
+    slot->scode = copied;
+  }
+}
+
+bool PutsByReference(VARTYPE type) noexcept {
+  return type == VT_UNKNOWN || type == VT_DISPATCH || (type & (VT_ARRAY | VT_BYREF)) != 0;
+}
+
+}  // namespace
+
+ScriptRef::ScriptRef(IDispatch* object) noexcept { reset(object); }
+
+ScriptRef::ScriptRef(const ScriptRef& other) noexcept { reset(other.object_); }
+
+ScriptRef& ScriptRef::operator=(const ScriptRef& other) noexcept {
+  reset(other.object_);
+  return *this;
+}
+
+ScriptRef::ScriptRef(ScriptRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+
+ScriptRef& ScriptRef::operator=(ScriptRef&& other) noexcept {
+  if (this != &other) {
+    IDispatch* old = std::exchange(object_, std::exchange(other.object_, nullptr));
+    if (old != nullptr) old->Release();
+  }
+  return *this;
+}
+
+ScriptRef::~ScriptRef() { reset(); }
+
+void ScriptRef::reset(IDispatch* object) noexcept {
+  // The new reference is taken before the old one goes, so resetting to the
+  // object already held never drops it to zero in between.
+  if (object != nullptr) object->AddRef();
+  IDispatch* old = std::exchange(object_, object);
+  if (old != nullptr) old->Release();
+}
+
+HRESULT ScriptRef::CallMember(const wchar_t* name, VARIANT* result) const noexcept {
+  return InvokeMethod(object_, name, nullptr, 0, result);
+}
+
+HRESULT ScriptRef::CallMember(const wchar_t* name, VARIANT* arg, VARIANT* result) const noexcept {
+  return InvokeMethod(object_, name, arg, 1, result);
+}
+
+HRESULT ScriptRef::CallMember(const wchar_t* name, const VARIANT* first, const VARIANT* second,
+                              VARIANT* result) const noexcept {
+  if (object_ == nullptr || name == nullptr) return E_INVALIDARG;
+  DISPID id = DISPID_UNKNOWN;
+  VADUNA_RETURN_IF_FAILED(LookUp(object_, name, &id));
+  if (first == nullptr || second == nullptr) return E_INVALIDARG;
+  // Element 0 is the last argument: the script sees first, then second. The
+  // copies are the call's own and are cleared after it whatever happens.
+  VARIANT args[2];
+  ::VariantInit(&args[0]);
+  ::VariantInit(&args[1]);
+  CopyArgument(&args[0], second);
+  CopyArgument(&args[1], first);
+  DISPPARAMS params{args, nullptr, 2, 0};
+  const HRESULT invoked = InvokeKind(object_, id, DISPATCH_METHOD, &params, result);
+  ::VariantClear(&args[0]);
+  ::VariantClear(&args[1]);
+  return invoked;
+}
+
+HRESULT ScriptRef::CallMember(const wchar_t* name, VARIANT* args, UINT count, VARIANT* result) const noexcept {
+  return InvokeMethod(object_, name, args, count, result);
+}
+
+HRESULT ScriptRef::GetMember(const wchar_t* name, VARIANT* result) const noexcept {
+  if (object_ == nullptr || name == nullptr) return E_INVALIDARG;
+  DISPID id = DISPID_UNKNOWN;
+  VADUNA_RETURN_IF_FAILED(LookUp(object_, name, &id));
+  if (result == nullptr) return E_POINTER;
+  DISPPARAMS params{nullptr, nullptr, 0, 0};
+  return InvokeKind(object_, id, DISPATCH_PROPERTYGET, &params, result);
+}
+
+HRESULT ScriptRef::PutMember(const wchar_t* name, VARIANT* value) const noexcept {
+  if (object_ == nullptr || name == nullptr) return E_INVALIDARG;
+  DISPID id = DISPID_UNKNOWN;
+  VADUNA_RETURN_IF_FAILED(LookUp(object_, name, &id));
+  return PutMemberById(id, value);
+}
+
+HRESULT ScriptRef::PutMemberById(DISPID id, VARIANT* value) const noexcept {
+  if (value == nullptr) return E_POINTER;
+  if (object_ == nullptr) return E_INVALIDARG;
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS params{value, &named, 1, 1};
+  if (PutsByReference(value->vt)) {
+    const HRESULT byReference = InvokeKind(object_, id, DISPATCH_PROPERTYPUTREF, &params, nullptr);
+    if (SUCCEEDED(byReference)) return byReference;
+  }
+  return InvokeKind(object_, id, DISPATCH_PROPERTYPUT, &params, nullptr);
+}
+
+void ScriptRef::EnsureMember(const wchar_t* name) const noexcept {
+  if (object_ == nullptr || name == nullptr) return;
+  Microsoft::WRL::ComPtr<IDispatchEx> expandable;
+  if (FAILED(object_->QueryInterface(IID_IDispatchEx, reinterpret_cast<void**>(expandable.GetAddressOf()))) ||
+      !expandable) {
+    return;
+  }
+  UniqueBstr memberName(::SysAllocString(name));
+  if (!memberName) return;
+  DISPID ignored = DISPID_UNKNOWN;
+  expandable->GetDispID(memberName.get(), fdexNameEnsure, &ignored);
+}
+
+}  // namespace vaduna

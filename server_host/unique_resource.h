@@ -44,12 +44,12 @@ class UniqueResource {
 
 inline void CloseKey(HKEY key) noexcept { ::RegCloseKey(key); }
 inline void CloseKernelHandle(HANDLE handle) noexcept { ::CloseHandle(handle); }
-inline void FreeModule(HMODULE module) noexcept { ::FreeLibrary(module); }
+inline void CloseModule(HMODULE module) noexcept { ::FreeLibrary(module); }
 
 using UniqueBstr = UniqueResource<BSTR, &::SysFreeString>;
 using UniqueHandle = UniqueResource<HANDLE, &CloseKernelHandle>;
 using UniqueHkey = UniqueResource<HKEY, &CloseKey>;
-using UniqueModule = UniqueResource<HMODULE, &FreeModule>;
+using UniqueModule = UniqueResource<HMODULE, &CloseModule>;
 template <typename T>
 using UniqueCoTaskMem = UniqueResource<T*, &::CoTaskMemFree>;
 

@@ -10,16 +10,17 @@ vaduna_wine_prefix() {
     flock 9
     if [ ! -f "$WINEPREFIX/.vaduna-ready" ]; then
       mkdir -p "$WINEPREFIX"
-      wine wineboot -i >/dev/null 2>&1 </dev/null || true
+      wine wineboot -i >/dev/null 2>&1 </dev/null 9>&- || true
       # Anything started while the prefix settles may meet two service managers.
       wineserver -w
       touch "$WINEPREFIX/.vaduna-ready"
     fi
     # Exit status 0: a persistent wineserver was started just now (2: one runs).
-    if wineserver -p >/dev/null 2>&1; then
+    # Processes that outlive this block must not inherit the lock (fd 9).
+    if wineserver -p >/dev/null 2>&1 9>&-; then
       # Wine's background services start here, not inside a test whose output
       # pipe they would inherit and hold open.
-      wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+      wine cmd /c exit >/dev/null 2>&1 </dev/null 9>&- || true
     fi
   ) 9>"$WINEPREFIX.lock"
 }
