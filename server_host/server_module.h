@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <atomic>
 
@@ -18,16 +19,23 @@ class ServerModule {
   static constexpr DWORD kIdleTimeoutMs = 5000;
   static constexpr DWORD kPauseAfterLoopMs = 1000;
 
+  // What the idle monitor calls to stop new activations before its recheck.
+  using SuspendFunction = HRESULT(WINAPI*)();
+
   ServerModule() noexcept;
+  // Frees what Term did not: the termination entries (their callbacks are not
+  // run), the shutdown event and staticLock.
   ~ServerModule();
   ServerModule(const ServerModule&) = delete;
   ServerModule& operator=(const ServerModule&) = delete;
 
   // Interlocked; each returns the new count. Unlock's fall to 0 sets the
-  // activity flag and then signals the shutdown event, in that order.
+  // activity flag and then signals the shutdown event, in that order; once the
+  // monitor has closed the event, a fall to 0 signals nothing.
   LONG Lock() noexcept;
   LONG Unlock() noexcept;
-  LONG LockCount() const noexcept;
+  LONG LockCount() const noexcept { return lockCount_.load(); }
+  bool Activity() const noexcept { return activity_.load(); }
 
   // Inserts at the head of the termination list under staticLock.
   // E_OUTOFMEMORY when no entry can be allocated.
@@ -38,6 +46,7 @@ class ServerModule {
   // Releases cached class objects, calls the hooks with false, runs the
   // termination list newest first, deletes staticLock. A second call does nothing.
   void Term() noexcept;
+  bool IsInitialised() const noexcept { return initialised_; }
 
   CRITICAL_SECTION& StaticLock() noexcept { return staticLock_; }
   const ClassEntry* ClassTable() const noexcept { return classTable_; }
@@ -45,10 +54,17 @@ class ServerModule {
   DWORD MainThreadId() const noexcept { return mainThreadId_; }
   void SetMainThreadId(DWORD id) noexcept { mainThreadId_ = id; }
 
-  // Creates the unnamed auto-reset shutdown event; false if that failed.
+  // Creates the unnamed auto-reset shutdown event, not signalled; false if
+  // that failed.
   bool CreateShutdownEvent() noexcept;
+  // The shutdown event, or null before it is created and after the monitor
+  // closed it.
+  HANDLE ShutdownEvent() const noexcept { return shutdownEvent_.load(); }
   // Starts the idle monitor thread on this module; false if it could not start.
   bool StartMonitor() noexcept;
+
+  // Replaces CoSuspendClassObjects in the monitor (a seam for tests).
+  void SetSuspendFunction(SuspendFunction suspend) noexcept { suspend_ = suspend; }
 
   // The idle monitor's thread procedure; its argument is the module.
   static DWORD WINAPI MonitorProc(void* module) noexcept;
@@ -56,6 +72,11 @@ class ServerModule {
  private:
   struct TermEntry;
   DWORD RunMonitor() noexcept;
+  bool InUse() const noexcept { return activity_.load() || lockCount_.load() != 0; }
+  // Takes the event out of the field and closes it; Unlock's signal and this
+  // close exclude each other, so a closed (or reused) handle is never signalled.
+  void CloseShutdownEvent() noexcept;
+  void FreeTermList() noexcept;
 
   bool initialised_ = true;
   std::atomic<LONG> lockCount_{0};
@@ -65,6 +86,8 @@ class ServerModule {
   DWORD mainThreadId_ = 0;
   std::atomic<HANDLE> shutdownEvent_{nullptr};
   std::atomic<bool> activity_{false};
+  SRWLOCK eventLock_ = SRWLOCK_INIT;  // shared: signalling; exclusive: replacing or closing
+  SuspendFunction suspend_ = &::CoSuspendClassObjects;
 };
 
 // The one module of this process.

@@ -5,35 +5,53 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <atomic>
+
+#include "server_host/server_module.h"
+
 namespace vaduna {
 
 class TypeInfoHolder {
  public:
-  TypeInfoHolder(const IID& interfaceId, const GUID& libraryId, WORD major, WORD minor) noexcept;
+  // Loading is serialised by module's staticLock, and the holder's clean-up
+  // is registered on module's termination list.
+  TypeInfoHolder(const IID& interfaceId, const GUID& libraryId, WORD major, WORD minor,
+                 ServerModule& module = Module()) noexcept;
   TypeInfoHolder(const TypeInfoHolder&) = delete;
   TypeInfoHolder& operator=(const TypeInfoHolder&) = delete;
 
   // The four IDispatch methods, for the object self whose table is the
-  // interface this holder describes.
+  // interface this holder describes. A failed load is tried again by the next call.
   HRESULT GetTypeInfoCount(UINT* count) noexcept;
+  // Every index gives the same type information.
   HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) noexcept;
+  // One name in the exact case of the type library is answered from the name
+  // cache; anything else goes to ITypeInfo::GetIDsOfNames. Null arrays: E_POINTER.
   HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) noexcept;
   HRESULT Invoke(IDispatch* self, DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                  VARIANT* result, EXCEPINFO* exception, UINT* argError) noexcept;
 
+  // How many name lookups went to the type information (not the cache).
+  LONG TypeInfoLookups() const noexcept { return typeInfoLookups_.load(); }
+
  private:
   struct NameCacheEntry;
   HRESULT EnsureLoaded(LCID locale) noexcept;
+  HRESULT LoadTypeInfo(LCID locale) noexcept;
   HRESULT BuildNameCache() noexcept;
+  bool FindCachedName(const OLECHAR* name, DISPID* id) const noexcept;
   static void CleanUp(void* holder) noexcept;
 
   const IID& interfaceId_;
   const GUID& libraryId_;
   WORD major_;
   WORD minor_;
-  ITypeInfo* typeInfo_ = nullptr;
-  NameCacheEntry* nameCache_ = nullptr;
+  ServerModule& module_;
+  // Read without a lock; each is published only when complete.
+  std::atomic<ITypeInfo*> typeInfo_{nullptr};
+  std::atomic<NameCacheEntry*> nameCache_{nullptr};
   LONG cacheCount_ = 0;
+  std::atomic<LONG> typeInfoLookups_{0};
 };
 
 // The process-wide holders, one per dual interface.

@@ -1,0 +1,48 @@
+// A minimal service-shaped server object for the host tests: its clean-up
+// records what it sees, and GetLastErrCode answers a fixed value.
+#pragma once
+
+#include "server_host/object_base.h"
+
+namespace vaduna::testing {
+
+inline constexpr INT kTestErrCode = 42;
+
+class TestObject;
+
+struct CleanUpSeen {
+  int calls = 0;
+  LONG lockCount = -1;
+  LONG objectCount = 0;
+  // Set by a test that aggregates: the guard is read from its own count.
+  const Aggregated<TestObject>* aggregate = nullptr;
+};
+inline CleanUpSeen g_cleanUp;
+
+class TestObject : public DualObject<ObjectBase, IVadunaService> {
+ public:
+  explicit TestObject(IUnknown* outer) noexcept : DualObject(outer) {}
+
+  HRESULT STDMETHODCALLTYPE Name(BSTR* str) override { return str ? (*str = nullptr, S_OK) : E_POINTER; }
+  HRESULT STDMETHODCALLTYPE InvokeMethod(BSTR, IVadunaPropertySet*, IVadunaPropertySet*, VARIANT_BOOL*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetLastErrCode(INT* errCode) override {
+    ++errCodeCalls;
+    if (errCode == nullptr) return E_POINTER;
+    *errCode = kTestErrCode;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetLastErrText(BSTR* text) override { return text ? (*text = nullptr, S_OK) : E_POINTER; }
+
+  int errCodeCalls = 0;
+
+ protected:
+  void CleanUp() noexcept override {
+    ++g_cleanUp.calls;
+    g_cleanUp.lockCount = Module().LockCount();
+    g_cleanUp.objectCount = g_cleanUp.aggregate ? g_cleanUp.aggregate->RefCount() : RefCount();
+  }
+};
+
+}  // namespace vaduna::testing
