@@ -1,1 +1,26 @@
-// Command-line switches that ask for registration instead of serving.
+#include "registration/switch_scan.h"
+
+namespace vaduna {
+
+const wchar_t* NextSwitch(const wchar_t* text, const wchar_t* separators) noexcept {
+  if (text == nullptr) return nullptr;
+  for (const wchar_t* p = text; *p != L'\0'; p = ::CharNextW(p)) {
+    for (const wchar_t* s = separators; *s != L'\0'; s = ::CharNextW(s)) {
+      if (*p == *s) return ::CharNextW(p);
+    }
+  }
+  return nullptr;
+}
+
+SwitchAction ScanSwitches(const wchar_t* commandLine) noexcept {
+  constexpr wchar_t kSeparators[] = L"-/";
+  // The whole rest must be the word: "/RegServer /s" matches nothing.
+  for (const wchar_t* rest = NextSwitch(commandLine, kSeparators); rest != nullptr;
+       rest = NextSwitch(rest, kSeparators)) {
+    if (::lstrcmpiW(rest, L"UnregServer") == 0) return SwitchAction::Unregister;
+    if (::lstrcmpiW(rest, L"RegServer") == 0) return SwitchAction::Register;
+  }
+  return SwitchAction::Serve;
+}
+
+}  // namespace vaduna

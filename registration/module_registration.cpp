@@ -1,0 +1,96 @@
+#include "registration/module_registration.h"
+
+#include <cwchar>
+#include <iterator>
+
+#include "registration/script_registrar.h"
+#include "server_host/hresult.h"
+
+namespace vaduna {
+namespace {
+
+constexpr size_t kPathCapacity = MAX_PATH;
+
+// Appends "Module" (in double quotes for an executable) and "Module_Raw",
+// both with single quotes doubled.
+HRESULT AddModulePlaceholders(ScriptRegistrar& registrar, const wchar_t* path, bool isExecutable) noexcept {
+  wchar_t escaped[2 * kPathCapacity];
+  EscapeQuotes(path, escaped);
+  if (isExecutable) {
+    wchar_t quoted[2 * kPathCapacity + 2];
+    quoted[0] = L'"';
+    wcscpy(quoted + 1, escaped);
+    wcscat(quoted, L"\"");
+    VADUNA_RETURN_IF_FAILED(registrar.AddPlaceholder(L"Module", quoted));
+  } else {
+    VADUNA_RETURN_IF_FAILED(registrar.AddPlaceholder(L"Module", escaped));
+  }
+  return registrar.AddPlaceholder(L"Module_Raw", escaped);
+}
+
+}  // namespace
+
+HRESULT ModuleFilePath(HMODULE module, wchar_t (&path)[MAX_PATH]) noexcept {
+  const DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
+  if (length == 0) return HresultFromLastError();
+  if (length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+  return S_OK;
+}
+
+void EscapeQuotes(const wchar_t* source, wchar_t* destination) noexcept {
+  for (; *source != L'\0'; ++source) {
+    *destination++ = *source;
+    if (*source == L'\'') *destination++ = L'\'';
+  }
+  *destination = L'\0';
+}
+
+HRESULT AddCommonPlaceholders(ScriptRegistrar& registrar) noexcept {
+  return registrar.AddPlaceholder(L"APPID", L"");
+}
+
+HRESULT RunScriptWithModule(const wchar_t* modulePath, bool isExecutable, UINT resourceId, bool doRegister,
+                            const Placeholder* extras, size_t extraCount) noexcept {
+  return HresultBoundary([&]() -> HRESULT {
+    ScriptRegistrar registrar;
+    for (size_t i = 0; i < extraCount; ++i) registrar.AddPlaceholder(extras[i].name, extras[i].value);
+    VADUNA_RETURN_IF_FAILED(AddCommonPlaceholders(registrar));
+    VADUNA_RETURN_IF_FAILED(AddModulePlaceholders(registrar, modulePath, isExecutable));
+    return registrar.RunScriptResource(modulePath, resourceId, L"REGISTRY", doRegister);
+  });
+}
+
+HRESULT RunModuleScript(UINT resourceId, bool doRegister, const Placeholder* extras,
+                        size_t extraCount) noexcept {
+  // The registry scripts live in the process's executable.
+  const HMODULE module = ::GetModuleHandleW(nullptr);
+  wchar_t path[MAX_PATH];
+  VADUNA_RETURN_IF_FAILED(ModuleFilePath(module, path));
+  return RunScriptWithModule(path, true, resourceId, doRegister, extras, extraCount);
+}
+
+HRESULT RunModuleScript(UINT resourceId, bool doRegister) noexcept {
+  return RunModuleScript(resourceId, doRegister, nullptr, 0);
+}
+
+UINT ConversionCodePage() noexcept {
+  static const UINT codePage = [] {
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    const BOOL known = ::GetVersionExW(&version);
+#pragma GCC diagnostic pop
+    if (known && version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 5) {
+      return static_cast<UINT>(CP_THREAD_ACP);
+    }
+    char digits[8] = {};
+    ::GetLocaleInfoA(::GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, digits, static_cast<int>(std::size(digits)));
+    UINT value = 0;
+    for (const char* p = digits; *p >= '0' && *p <= '9'; ++p) value = value * 10 + static_cast<UINT>(*p - '0');
+    return value != 0 ? value : ::GetACP();
+  }();
+  return codePage;
+}
+
+}  // namespace vaduna

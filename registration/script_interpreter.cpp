@@ -1,0 +1,258 @@
+#include "registration/script_interpreter.h"
+
+#include <cwchar>
+#include <iterator>
+
+#include "registration/registry_value.h"
+#include "server_host/hresult.h"
+#include "server_host/unique_resource.h"
+
+namespace vaduna {
+namespace {
+
+struct RootKeyName {
+  const wchar_t* name;
+  HKEY key;
+};
+
+const RootKeyName kRootKeys[] = {
+    {L"HKCR", HKEY_CLASSES_ROOT},
+    {L"HKCU", HKEY_CURRENT_USER},
+    {L"HKLM", HKEY_LOCAL_MACHINE},
+    {L"HKU", HKEY_USERS},
+    {L"HKPD", HKEY_PERFORMANCE_DATA},
+    {L"HKDD", HKEY_DYN_DATA},
+    {L"HKCC", HKEY_CURRENT_CONFIG},
+    {L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {L"HKEY_USERS", HKEY_USERS},
+    {L"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
+    {L"HKEY_DYN_DATA", HKEY_DYN_DATA},
+    {L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+};
+
+// Keys that "ForceRemove" and "Delete" never delete.
+const wchar_t* const kProtectedKeyNames[] = {
+    L"AppID", L"CLSID",    L"Component Categories", L"FileType", L"Interface", L"Hardware",
+    L"Mime",  L"SAM",      L"SECURITY",             L"SYSTEM",   L"Software",  L"TypeLib",
+};
+
+constexpr size_t kNameCapacity = 260;
+
+HKEY RootKeyFromName(const wchar_t* name) noexcept {
+  for (const RootKeyName& root : kRootKeys) {
+    if (::lstrcmpiW(root.name, name) == 0) return root.key;
+  }
+  return nullptr;
+}
+
+bool IsProtectedKeyName(const wchar_t* name) noexcept {
+  for (const wchar_t* protectedName : kProtectedKeyNames) {
+    if (::lstrcmpiW(protectedName, name) == 0) return true;
+  }
+  return false;
+}
+
+bool HasBackslash(const Token& token) noexcept { return wcschr(token.text, L'\\') != nullptr; }
+
+}  // namespace
+
+HRESULT ScriptInterpreter::Run(const wchar_t* script, bool doRegister) noexcept {
+  UniqueCoTaskMem<wchar_t> expanded;
+  VADUNA_RETURN_IF_FAILED(ExpandPlaceholders(script, placeholders_, expanded.put()));
+  lexer_.SetPosition(expanded.get());
+  if (*expanded.get() == L'\0') return S_OK;
+
+  Token token;
+  for (;;) {
+    VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+    const HKEY root = RootKeyFromName(token.text);
+    if (root == nullptr) return DISP_E_EXCEPTION;
+    VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+    if (token.First() != L'{') return DISP_E_EXCEPTION;
+
+    if (doRegister) {
+      const wchar_t* blockStart = lexer_.Position();
+      const HRESULT hr = RunRegisterBlock(token, root);
+      if (FAILED(hr)) {
+        // Take back what the failed block wrote, as far as the script describes it.
+        lexer_.SetPosition(blockStart);
+        RunUnregisterBlock(token, root, false);
+        return hr;
+      }
+    } else {
+      VADUNA_RETURN_IF_FAILED(RunUnregisterBlock(token, root, false));
+    }
+    if (lexer_.SkipWhiteSpace()) return S_OK;
+  }
+}
+
+HRESULT ScriptInterpreter::ReadValueName(wchar_t (&name)[kNameCapacity]) noexcept {
+  Token token;
+  VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+  // The registry takes longer value names, but this buffer does not:
+  // refusing is safer than writing a truncated name.
+  if (wcslen(token.text) >= kNameCapacity) return DISP_E_EXCEPTION;
+  wcscpy(name, token.text);
+  return S_OK;
+}
+
+HRESULT ScriptInterpreter::RegisterValueStatement(Token& token, HKEY parent) noexcept {
+  wchar_t valueName[kNameCapacity];
+  VADUNA_RETURN_IF_FAILED(ReadValueName(valueName));
+  VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+  if (token.First() != L'=') return DISP_E_EXCEPTION;
+  return WriteValue(token, parent, valueName);
+}
+
+HRESULT ScriptInterpreter::RegisterKeyStatement(Token& token, HKEY parent, UniqueHkey& current) noexcept {
+  if (HasBackslash(token)) return DISP_E_EXCEPTION;
+  // An existing key is opened, never re-created; one that only opens for
+  // reading stays read-only.
+  if (::RegOpenKeyExW(parent, token.text, 0, KEY_READ | KEY_WRITE, current.put()) != ERROR_SUCCESS &&
+      ::RegOpenKeyExW(parent, token.text, 0, KEY_READ, current.put()) != ERROR_SUCCESS) {
+    const LONG status = ::RegCreateKeyExW(parent, token.text, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                          KEY_READ | KEY_WRITE, nullptr, current.put(), nullptr);
+    if (status != ERROR_SUCCESS) return HresultFromStatus(status);
+  }
+  VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+  if (token.First() == L'=') return WriteValue(token, current.get(), nullptr);
+  return S_OK;
+}
+
+HRESULT ScriptInterpreter::RunRegisterBlock(Token& token, HKEY parent) noexcept {
+  UniqueHkey current;
+  VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+  if (token.First() == L'}') return S_OK;
+
+  for (;;) {
+    bool blockAllowed = true;
+    bool isDelete = false;
+    if (token.Is(L"ForceRemove") || token.Is(L"Delete")) {
+      isDelete = token.Is(L"Delete");
+      VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+      if (HasBackslash(token)) return DISP_E_EXCEPTION;
+      if (!IsProtectedKeyName(token.text)) DeleteKeyTree(parent, token.text);
+    }
+    if (isDelete) {
+      VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+      VADUNA_RETURN_IF_FAILED(lexer_.SkipValueClause(token));
+      blockAllowed = false;
+    } else {
+      if (token.Is(L"NoRemove")) VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+      if (token.Is(L"Val")) {
+        VADUNA_RETURN_IF_FAILED(RegisterValueStatement(token, parent));
+        blockAllowed = false;
+      } else {
+        VADUNA_RETURN_IF_FAILED(RegisterKeyStatement(token, parent, current));
+      }
+    }
+
+    if (token.IsExactly(L"{")) {
+      // No script gives a value or a "Delete" a block of its own.
+      if (!blockAllowed) return DISP_E_EXCEPTION;
+      VADUNA_RETURN_IF_FAILED(RunRegisterBlock(token, current.get()));
+      VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+    }
+    if (token.First() == L'}') return S_OK;
+  }
+}
+
+HRESULT ScriptInterpreter::RunUnregisterBlock(Token& token, HKEY parent, bool skip) noexcept {
+  UniqueHkey current;
+  VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+  if (token.First() == L'}') return S_OK;
+
+  for (;;) {
+    bool remove = true;
+    bool blockAllowed = true;
+    if (token.Is(L"ForceRemove") || token.Is(L"Delete")) {
+      blockAllowed = !token.Is(L"Delete");
+      VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+    }
+    if (token.Is(L"NoRemove")) {
+      remove = false;
+      VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+    }
+
+    if (token.Is(L"Val")) {
+      wchar_t valueName[kNameCapacity];
+      VADUNA_RETURN_IF_FAILED(ReadValueName(valueName));
+      VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+      if (token.First() != L'=') return DISP_E_EXCEPTION;
+      if (!skip && remove) {
+        UniqueHkey self;
+        LONG status = ::RegOpenKeyExW(parent, nullptr, 0, KEY_WRITE, self.put());
+        if (status != ERROR_SUCCESS) return HresultFromStatus(status);
+        status = ::RegDeleteValueW(self.get(), valueName);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return HresultFromStatus(status);
+      }
+      VADUNA_RETURN_IF_FAILED(lexer_.SkipValueClause(token));
+      if (token.IsExactly(L"{")) return DISP_E_EXCEPTION;
+    } else {
+      if (HasBackslash(token)) return DISP_E_EXCEPTION;
+      LONG status = ERROR_FILE_NOT_FOUND;
+      if (!skip) status = ::RegOpenKeyExW(parent, token.text, 0, KEY_READ, current.put());
+      wchar_t keptName[kNameCapacity];
+      wcsncpy(keptName, token.text, kNameCapacity - 1);
+      keptName[kNameCapacity - 1] = L'\0';
+
+      VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+      VADUNA_RETURN_IF_FAILED(lexer_.SkipValueClause(token));
+      if (token.IsExactly(L"{")) {
+        if (!blockAllowed) return DISP_E_EXCEPTION;
+        const bool nestedSkip = skip || status != ERROR_SUCCESS;
+        const HRESULT hr = RunUnregisterBlock(token, current.get(), nestedSkip);
+        if (FAILED(hr) && !nestedSkip) return hr;
+        VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+      }
+
+      if (status != ERROR_FILE_NOT_FOUND) {
+        if (status != ERROR_SUCCESS) return HresultFromStatus(status);
+        status = ::RegCloseKey(current.release());
+        if (status != ERROR_SUCCESS) return HresultFromStatus(status);
+        if (remove) {
+          // Non-recursive: a key with subkeys the script does not describe stays.
+          status = ::RegDeleteKeyW(parent, keptName);
+          if (status != ERROR_SUCCESS) return HresultFromStatus(status);
+        }
+      }
+    }
+    if (token.First() == L'}') return S_OK;
+  }
+}
+
+HRESULT ScriptInterpreter::WriteValue(Token& token, HKEY key, const wchar_t* valueName) noexcept {
+  VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+  const ScriptValueType type = ValueTypeFromLetter(token.text);
+  if (type == ScriptValueType::Unknown) return DISP_E_EXCEPTION;
+  VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
+  VADUNA_RETURN_IF_FAILED(WriteScriptValue(key, valueName, type, token.text));
+  return lexer_.ReadToken(token);
+}
+
+LONG ScriptInterpreter::DeleteKeyTree(HKEY parent, const wchar_t* name) noexcept {
+  UniqueHkey key;
+  LONG status = ::RegOpenKeyExW(parent, name, 0, KEY_READ | KEY_WRITE, key.put());
+  if (status != ERROR_SUCCESS) return status;
+  // Each listed subkey is gone before the next listing, so index 0 suffices.
+  for (;;) {
+    wchar_t subkey[256];
+    DWORD length = static_cast<DWORD>(std::size(subkey));
+    if (::RegEnumKeyExW(key.get(), 0, subkey, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    status = DeleteKeyTree(key.get(), subkey);
+    if (status != ERROR_SUCCESS) return status;
+  }
+  key.reset();
+  return ::RegDeleteKeyW(parent, name);
+}
+
+HRESULT RunRegistryScript(const wchar_t* script, bool doRegister, const PlaceholderTable& table) noexcept {
+  ScriptInterpreter interpreter(table);
+  return interpreter.Run(script, doRegister);
+}
+
+}  // namespace vaduna
