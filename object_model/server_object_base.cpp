@@ -1,1 +1,292 @@
 #include "object_model/server_object_base.h"
+
+#include <cstdlib>
+#include <utility>
+
+#include "object_model/application_object.h"
+#include "object_model/property_set_object.h"
+#include "object_model/script_contract.h"
+#include "object_model/script_results.h"
+#include "object_model/service_object.h"
+#include "object_model/srw_guard.h"
+#include "object_model/wrapper_registry.h"
+#include "server_host/unique_resource.h"
+
+namespace vaduna {
+
+using Microsoft::WRL::ComPtr;
+
+// Reaches the private parts of wrappers for the free wrapping operations.
+class WrapperAccess {
+ public:
+  struct FindRequest {
+    ObjectKind kind;
+    IUnknown* identity;
+  };
+
+  // Under the table lock: hands out the wrapper with the caller's reference
+  // when it is of the wanted kind, wraps this very script object and is not
+  // already being destroyed.
+  static IUnknown* AcceptFound(ServerObjectBase& wrapper, void* context) noexcept {
+    const auto& request = *static_cast<const FindRequest*>(context);
+    if (wrapper.Kind() != request.kind || wrapper.IsAggregated()) return nullptr;
+    SrwExclusive hold(wrapper.lock_);
+    if (wrapper.script_.empty() || wrapper.scriptIdentity_ != request.identity) return nullptr;
+    if (wrapper.refCount_.load() <= 0) return nullptr;
+    const LONG count = ++wrapper.refCount_;
+    if (count >= 2 && wrapper.owner_ != nullptr && !wrapper.holdsOwner_) {
+      wrapper.holdsOwner_ = wrapper.owner_->TryAddRefAsOwner();
+    }
+    return wrapper.DualPointer();
+  }
+};
+
+namespace {
+
+// The COM identity of an object, for comparison only; the object itself
+// when it does not answer IUnknown.
+IUnknown* IdentityOf(IDispatch* object) noexcept {
+  ComPtr<IUnknown> identity;
+  if (FAILED(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf())))) {
+    return object;
+  }
+  return identity.Get();  // the object keeps its identity alive; the pointer is compared only
+}
+
+// Writes the wrapper's handle into the script object; a script object that
+// lacks the member is asked to create it when it supports IDispatchEx.
+void WriteHandle(const ScriptRef& script, LONG handle) noexcept {
+  VARIANT value;
+  value.vt = VT_I4;
+  value.lVal = handle;
+  if (SUCCEEDED(script.PutMember(script::kHandleMember, &value))) return;
+  script.EnsureMember(script::kHandleMember);
+  ComPtr<IDispatchEx> extensible;
+  if (FAILED(script.get()->QueryInterface(IID_IDispatchEx,
+                                          reinterpret_cast<void**>(extensible.GetAddressOf())))) {
+    return;
+  }
+  script.PutMember(script::kHandleMember, &value);  // outcome not looked at
+}
+
+}  // namespace
+
+ServerObjectBase::ServerObjectBase(IUnknown* outer) noexcept : ObjectBase(outer) {}
+
+ScriptRef ServerObjectBase::Script() const noexcept {
+  SrwShared hold(lock_);
+  return script_;
+}
+
+bool ServerObjectBase::HasScript() const noexcept {
+  SrwShared hold(lock_);
+  return !script_.empty();
+}
+
+void ServerObjectBase::DropScript() noexcept {
+  ScriptRef dropped;
+  {
+    SrwExclusive hold(lock_);
+    dropped = std::move(script_);
+    script_.reset();
+    scriptIdentity_ = nullptr;
+  }
+  // dropped releases the script object here, outside the lock.
+}
+
+ApplicationObject* ServerObjectBase::Owner() const noexcept {
+  SrwShared hold(lock_);
+  return static_cast<ApplicationObject*>(owner_);
+}
+
+ULONG ServerObjectBase::CountedAddRef() noexcept {
+  SrwExclusive hold(lock_);
+  const LONG count = ++refCount_;
+  if (count >= 2 && owner_ != nullptr && !holdsOwner_) holdsOwner_ = owner_->TryAddRefAsOwner();
+  return static_cast<ULONG>(count);
+}
+
+ULONG ServerObjectBase::CountedRelease() noexcept {
+  LONG count = 0;
+  ServerObjectBase* ownerToRelease = nullptr;
+  {
+    SrwExclusive hold(lock_);
+    count = --refCount_;
+    if (count <= 1 && holdsOwner_) {
+      holdsOwner_ = false;
+      ownerToRelease = owner_;
+    }
+  }
+  if (ownerToRelease != nullptr) {
+    // The owner's destruction may destroy this wrapper within this call:
+    // nothing of it is touched afterwards.
+    ownerToRelease->DualPointer()->Release();
+    return static_cast<ULONG>(count);
+  }
+  if (count == 0) DestroyPlain();
+  return static_cast<ULONG>(count);
+}
+
+bool ServerObjectBase::TryAddRefAsOwner() noexcept {
+  if (IsAggregated()) {
+    DualPointer()->AddRef();
+    return true;
+  }
+  SrwExclusive hold(lock_);
+  if (refCount_.load() <= 0) return false;
+  ++refCount_;
+  return true;
+}
+
+bool ServerObjectBase::AppendOwnedWrapper(ServerObjectBase* wrapper) noexcept {
+  SrwExclusive hold(lock_);
+  if (ownedCount_ == ownedCapacity_) {
+    const size_t capacity = ownedCapacity_ == 0 ? 1 : ownedCapacity_ * 2;
+    void* grown = std::realloc(owned_, capacity * sizeof(ServerObjectBase*));
+    if (grown == nullptr) return false;
+    owned_ = static_cast<ServerObjectBase**>(grown);
+    ownedCapacity_ = capacity;
+  }
+  owned_[ownedCount_++] = wrapper;
+  return true;
+}
+
+ServerObjectBase* ServerObjectBase::CutOwnerLink(ServerObjectBase* expectedOwner) noexcept {
+  SrwExclusive hold(lock_);
+  if (owner_ != expectedOwner) return nullptr;
+  owner_ = nullptr;
+  if (!holdsOwner_) return nullptr;
+  holdsOwner_ = false;
+  return expectedOwner;
+}
+
+void ServerObjectBase::LinkOwner(ServerObjectBase* owner) noexcept {
+  {
+    SrwExclusive hold(lock_);
+    if (owner_ != nullptr) return;  // a wrapper keeps its first owner
+    owner_ = owner;
+    // Clients already hold this wrapper (one they created themselves): it
+    // holds its owner from now on, so that their releases stay balanced.
+    if (!IsAggregated() && refCount_.load() >= 2) holdsOwner_ = owner->TryAddRefAsOwner();
+  }
+  DualPointer()->AddRef();  // the owner list's reference
+  if (owner->AppendOwnedWrapper(this)) return;
+  // No room in the list: no reference may stay without its entry, so the
+  // wrapper is left to its clients alone.
+  if (ServerObjectBase* ownerToRelease = CutOwnerLink(owner)) ownerToRelease->DualPointer()->Release();
+  DualPointer()->Release();
+}
+
+LONG ServerObjectBase::EnsureWrapperId() noexcept {
+  // An aggregate's life is its controlling object's, which the table cannot
+  // see: such a wrapper is never found again by its handle.
+  if (IsAggregated()) return 0;
+  const LONG existing = wrapperId_.load();
+  if (existing != 0) return existing;
+  const LONG id = wrapper_registry::Add(this);
+  if (id == 0) return 0;
+  LONG expected = 0;
+  if (wrapperId_.compare_exchange_strong(expected, id)) return id;
+  wrapper_registry::Remove(id);  // a concurrent binding entered it first
+  return expected;
+}
+
+HRESULT ServerObjectBase::BindScriptObject(ApplicationObject* owner, IUnknown* handleValue,
+                                           IDispatch* script) noexcept {
+  if (owner == nullptr || handleValue == nullptr || script == nullptr) return E_POINTER;
+
+  ScriptRef bound(script);
+  ScriptRef replaced;
+  {
+    SrwExclusive hold(lock_);
+    replaced = std::move(script_);
+    script_ = bound;
+    scriptIdentity_ = IdentityOf(script);
+  }
+  replaced.reset();  // released outside the lock
+
+  const LONG handle = EnsureWrapperId();
+  if (handle != 0) WriteHandle(bound, handle);
+
+  LinkOwner(owner);
+  return S_OK;
+}
+
+void ServerObjectBase::ReleaseOwnedWrappers() noexcept {
+  ServerObjectBase** owned = nullptr;
+  size_t count = 0;
+  {
+    SrwExclusive hold(lock_);
+    owned = std::exchange(owned_, nullptr);
+    count = std::exchange(ownedCount_, 0);
+    ownedCapacity_ = 0;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    ServerObjectBase* wrapper = owned[i];
+    // The link is cut first: an orphaned wrapper never reaches this object
+    // again, and the reference it held on it (clients hold it) comes back now.
+    if (ServerObjectBase* ownerToRelease = wrapper->CutOwnerLink(this)) {
+      ownerToRelease->DualPointer()->Release();
+    }
+    wrapper->DualPointer()->Release();
+  }
+  std::free(owned);
+}
+
+void ServerObjectBase::CleanUp() noexcept {
+  ReleaseOwnedWrappers();
+  if (const LONG id = wrapperId_.exchange(0); id != 0) wrapper_registry::Remove(id);
+  ScriptRef script;
+  {
+    SrwExclusive hold(lock_);
+    script = std::move(script_);
+    script_.reset();
+    scriptIdentity_ = nullptr;
+  }
+  if (script) {
+    VARIANT none;
+    none.vt = VT_I4;
+    none.lVal = 0;
+    script.PutMember(script::kHandleMember, &none);  // failures ignored
+  }
+  // The error text goes with errors_ when the memory is freed.
+}
+
+ServerObjectBase* CreateWrapper(ObjectKind kind) noexcept {
+  switch (kind) {
+    case ObjectKind::Service:
+      return NewPlainObject<ServiceObject>();
+    case ObjectKind::PropertySet:
+      return NewPlainObject<PropertySetObject>();
+    case ObjectKind::Application:
+      break;
+  }
+  return nullptr;
+}
+
+IUnknown* FindWrapper(IDispatch* script, ObjectKind kind) noexcept {
+  if (script == nullptr) return nullptr;
+  UniqueVariant result;
+  const HRESULT hr = ScriptRef(script).GetMember(script::kHandleMember, result.get());
+  const std::optional<LONG> handle = HandleValue(hr, *result.get());
+  if (!handle) return nullptr;
+  WrapperAccess::FindRequest request{kind, IdentityOf(script)};
+  return wrapper_registry::WithLiveWrapper(*handle, &WrapperAccess::AcceptFound, &request);
+}
+
+HRESULT ServerObjectFromInterface(IUnknown* iface, ServerObjectBase** object) noexcept {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (iface == nullptr) return E_NOINTERFACE;
+  ComPtr<IServerObject> serverObject;
+  if (FAILED(iface->QueryInterface(IID_IServerObject,
+                                   reinterpret_cast<void**>(serverObject.GetAddressOf())))) {
+    return E_NOINTERFACE;
+  }
+  auto* found = dynamic_cast<ServerObjectBase*>(ObjectBase::FromServerObject(serverObject->GetServerObject()));
+  if (found == nullptr) return E_NOINTERFACE;
+  *object = found;
+  return S_OK;
+}
+
+}  // namespace vaduna

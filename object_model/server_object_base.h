@@ -6,6 +6,7 @@
 
 #include <wrl/client.h>
 
+#include <atomic>
 #include <vector>
 
 #include "object_model/error_reporting.h"
@@ -57,8 +58,34 @@ class ServerObjectBase : public ObjectBase {
 
  private:
   friend class WrapperAccess;  // implementation detail of the wrapping code
-  struct State;
-  State* state_;  // owner, script link, owned wrappers and their lock
+
+  // A reference taken on this object as a wrapper's owner; refused (false)
+  // once its count has reached 0, when it is already being destroyed.
+  bool TryAddRefAsOwner() noexcept;
+  // Links this wrapper to owner (first binding only) and enters it in the
+  // owner's list with the list's reference.
+  void LinkOwner(ServerObjectBase* owner) noexcept;
+  // Cuts the owner link when it names expectedOwner; returns the owner whose
+  // reference the caller must now give back, or null.
+  ServerObjectBase* CutOwnerLink(ServerObjectBase* expectedOwner) noexcept;
+  // Appends to ownedWrappers without touching counts; false when it cannot grow.
+  bool AppendOwnedWrapper(ServerObjectBase* wrapper) noexcept;
+  // This wrapper's id in the table of live wrappers, entered on first use; 0
+  // when it has none (an aggregated object, or a full table).
+  LONG EnsureWrapperId() noexcept;
+
+  // Guards the owner link and every count transition that may touch it, the
+  // script link and ownedWrappers. Never held while calling into a script
+  // object or releasing a reference.
+  mutable SRWLOCK lock_ = SRWLOCK_INIT;
+  ServerObjectBase* owner_ = nullptr;  // an application object
+  bool holdsOwner_ = false;            // one reference on owner_ is ours
+  ScriptRef script_;                   // the script link; empty when no script object
+  IUnknown* scriptIdentity_ = nullptr;  // script_'s IUnknown, for comparison only (not counted)
+  ServerObjectBase** owned_ = nullptr;  // ownedWrappers; each entry holds one reference
+  size_t ownedCount_ = 0;
+  size_t ownedCapacity_ = 0;
+  std::atomic<LONG> wrapperId_{0};
   ErrorState errors_;
 };
 

@@ -1,0 +1,147 @@
+// Children and copying of a property set. Children live in the script
+// property set; a child handed to the client is the wrapper that already
+// names the child's script object, or a new one under this set's owner.
+#include <wrl/client.h>
+
+#include "object_model/application_object.h"
+#include "object_model/property_set_object.h"
+#include "object_model/script_contract.h"
+#include "object_model/script_results.h"
+#include "object_model/wrapper_calls.h"
+#include "server_host/hresult.h"
+#include "server_host/unique_resource.h"
+
+namespace vaduna {
+
+namespace {
+
+// The property set wrapper of child: the existing one that the child's handle
+// names, or a new one bound under owner. *out receives the caller's
+// reference. Without an owner (the set was orphaned) no new wrapper could be
+// bound: null and S_FALSE.
+HRESULT WrapChild(IDispatch* child, ApplicationObject* owner, IVadunaPropertySet** out) noexcept {
+  *out = nullptr;
+  if (IUnknown* existing = FindWrapper(child, ObjectKind::PropertySet)) {
+    // FindWrapper hands out the wrapper's dual interface with the caller's reference.
+    *out = static_cast<IVadunaPropertySet*>(existing);
+    return S_OK;
+  }
+  if (owner == nullptr) return S_FALSE;
+  ServerObjectBase* const wrapper = CreateWrapper(ObjectKind::PropertySet);
+  if (wrapper == nullptr) return E_OUTOFMEMORY;
+  const HRESULT hr = wrapper->InnerQueryInterface(IID_IVadunaPropertySet, reinterpret_cast<void**>(out));
+  if (FAILED(hr)) {
+    wrapper->DestroyPlain();
+    return hr;
+  }
+  wrapper->BindScriptObject(owner, *out, child);
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE PropertySetObject::AddChild(IVadunaPropertySet* pChild, long* index) {
+  if (pChild == nullptr || index == nullptr) return E_POINTER;
+  const ScriptRef scriptSet = Script();
+  if (scriptSet.empty()) return RecordError(kMsgOutOfScope);
+  ScriptRef child;
+  VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
+
+  VARIANT argument = BorrowedObject(child.get());
+  UniqueVariant result;
+  if (FAILED(scriptSet.CallMember(script::kAddChild, &argument, result.get()))) return S_FALSE;
+  if (TruthValue(*result.get()) == VARIANT_FALSE) {
+    *index = -1;
+    return S_FALSE;
+  }
+  // The new child is the last one. Without a count its index is unknown,
+  // although the script did add it.
+  long count = 0;
+  if (GetChildCount(&count) != S_OK) {
+    *index = -1;
+    return S_FALSE;
+  }
+  *index = count - 1;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PropertySetObject::InsertChildAt(IVadunaPropertySet* pChild, long index,
+                                                           VARIANT_BOOL* pBool) {
+  if (pChild == nullptr) return E_POINTER;
+  const ScriptRef scriptSet = Script();
+  if (scriptSet.empty()) return RecordError(kMsgOutOfScope);
+  ScriptRef child;
+  VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
+
+  const VARIANT first = BorrowedObject(child.get());
+  const VARIANT second = Int32Argument(index);
+  UniqueVariant result;
+  return TruthOfCall(scriptSet.CallMember(script::kInsertChildAt, &first, &second, result.get()), pBool);
+}
+
+HRESULT STDMETHODCALLTYPE PropertySetObject::RemoveChild(long index, VARIANT_BOOL* pBool) {
+  const ScriptRef scriptSet = Script();
+  if (scriptSet.empty()) return RecordError(kMsgOutOfScope);
+  VARIANT argument = Int32Argument(index);
+  UniqueVariant result;
+  if (FAILED(scriptSet.CallMember(script::kRemoveChild, &argument, result.get()))) {
+    StoreTruth(pBool, VARIANT_FALSE);
+    return S_FALSE;
+  }
+  StoreTruth(pBool, TruthValue(*result.get()));
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PropertySetObject::GetChild(long index, IVadunaPropertySet** pChild) {
+  if (pChild == nullptr) return E_POINTER;
+  const ScriptRef scriptSet = Script();
+  if (scriptSet.empty()) return RecordError(kMsgOutOfScope);
+  VARIANT argument = Int32Argument(index);
+  UniqueVariant result;
+  const HRESULT hr = scriptSet.CallMember(script::kGetChild, &argument, result.get());
+  IDispatch* const found = SUCCEEDED(hr) ? TestedObjectValue(*result.get()) : nullptr;
+  if (found == nullptr) {
+    *pChild = nullptr;
+    return S_FALSE;
+  }
+  const ScriptRef child(found);
+  result.put();
+  const OwnerRef owner(*this);
+  return WrapChild(child.get(), owner.get(), pChild);
+}
+
+HRESULT STDMETHODCALLTYPE PropertySetObject::GetChildCount(long* count) {
+  if (count == nullptr) return E_POINTER;
+  return ForwardCountGetter(*this, script::kGetChildCount, count);
+}
+
+// The script encodes this set as a string and decodes it into a new script
+// property set that the owner makes. No copy (null and S_FALSE) when the
+// encoding fails or the owner yields no bound property set.
+HRESULT STDMETHODCALLTYPE PropertySetObject::Copy(IVadunaPropertySet** pCopy) {
+  if (pCopy == nullptr) return E_POINTER;
+  const ScriptRef scriptSet = Script();
+  if (scriptSet.empty()) return RecordError(kMsgOutOfScope);
+  *pCopy = nullptr;
+  // An orphaned set has no application object to make the copy.
+  const OwnerRef owner(*this);
+  if (owner.get() == nullptr) return S_FALSE;
+
+  UniqueVariant encoded;
+  if (FAILED(scriptSet.CallMember(script::kEncodeAsString, encoded.get()))) return S_FALSE;
+  if (encoded->vt != VT_BSTR || encoded->bstrVal == nullptr) return S_FALSE;
+
+  Microsoft::WRL::ComPtr<IVadunaPropertySet> copy;
+  if (owner.get()->NewPropertySet(&copy) != S_OK || copy == nullptr) return S_FALSE;
+  ServerObjectBase* const copyObject = PassedPropertySet(copy.Get());
+  const ScriptRef copyScript = copyObject != nullptr ? copyObject->Script() : ScriptRef();
+  if (copyScript.empty()) return S_FALSE;
+
+  // The decoding's outcome is not looked at: a failed one leaves an empty copy.
+  UniqueVariant ignored;
+  copyScript.CallMember(script::kDecodeFromString, encoded.get(), ignored.get());
+  *pCopy = copy.Detach();
+  return S_OK;
+}
+
+}  // namespace vaduna

@@ -1,0 +1,67 @@
+#include "object_model/service_object.h"
+
+#include "object_model/script_contract.h"
+#include "object_model/script_results.h"
+#include "object_model/shared_attachment.h"
+#include "object_model/wrapper_calls.h"
+#include "server_host/hresult.h"
+#include "server_host/unique_resource.h"
+
+namespace vaduna {
+
+ServiceObject::ServiceObject(IUnknown* outer) noexcept : DualObject(outer) {}
+
+HRESULT STDMETHODCALLTYPE ServiceObject::Name(BSTR* str) {
+  if (str == nullptr) return E_POINTER;
+  return ForwardStringGetter(*this, script::kServiceName, nullptr, str);
+}
+
+// The script receives the method name and the input set's script object and
+// answers with the output property set, which is bound into the caller's
+// output set; any other answer empties the output set. S_FALSE when the page
+// never became ready or the call failed: the output set is then unchanged.
+HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaPropertySet* pInputArgs,
+                                                      IVadunaPropertySet* pOutputArgs, VARIANT_BOOL* pBool) {
+  if (method == nullptr || pInputArgs == nullptr || pOutputArgs == nullptr) return E_POINTER;
+  const ScriptRef service = Script();
+  if (service.empty()) return RecordError(kMsgOutOfScope);
+
+  // Held for the call, so that a concurrent rebinding of the input set cannot
+  // release the object the script is given.
+  ScriptRef input;
+  VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pInputArgs, &input));
+  // The output set may still be unbound: binding it is this call's purpose.
+  ServerObjectBase* const output = PassedPropertySet(pOutputArgs);
+  if (output == nullptr) return E_INVALIDARG;
+
+  // Laid out last-first: the script receives the method name first.
+  VARIANT args[2] = {BorrowedObject(input.get()), BorrowedString(method)};
+
+  if (!SharedAttachment::Instance().WaitUntilReady()) return S_FALSE;
+
+  UniqueVariant result;
+  if (FAILED(service.CallMember(script::kServiceInvokeMethod, args, 2, result.get()))) {
+    StoreTruth(pBool, VARIANT_FALSE);
+    return S_FALSE;
+  }
+  IDispatch* const returned = TestedObjectValue(*result.get());
+  // An orphaned service has no owner to give; an output set that has one keeps it.
+  const OwnerRef serviceOwner(*this);
+  const OwnerRef outputOwner(*output);
+  ApplicationObject* const owner = serviceOwner.get() != nullptr ? serviceOwner.get() : outputOwner.get();
+  if (returned != nullptr && SUCCEEDED(output->BindScriptObject(owner, output->DualPointer(), returned))) {
+    StoreTruth(pBool, VARIANT_TRUE);
+    return S_OK;
+  }
+  // No property set came back (or it could not be bound): the output set
+  // must not keep answering with what an earlier call left in it.
+  output->DropScript();
+  StoreTruth(pBool, VARIANT_FALSE);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ServiceObject::GetLastErrCode(INT* errCode) { return Errors().GetCode(errCode); }
+
+HRESULT STDMETHODCALLTYPE ServiceObject::GetLastErrText(BSTR* Text) { return Errors().GetText(Text); }
+
+}  // namespace vaduna

@@ -1,0 +1,70 @@
+// The call shapes shared by the service and property set methods: argument
+// VARIANTs that borrow the client's values, and the bodies of the truth
+// setters, string getters and count getters. Each body checks that the
+// wrapper has a script object (message 202 otherwise), makes one script call
+// and converts its answer; the caller has checked its pointer arguments.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include "object_model/server_object_base.h"
+
+namespace vaduna {
+
+// The owner of a wrapper, held for the duration of a call; null for a
+// wrapper that has none (made by a client, or orphaned).
+class OwnerRef {
+ public:
+  explicit OwnerRef(const ServerObjectBase& wrapper) noexcept;
+  ~OwnerRef();
+  OwnerRef(const OwnerRef&) = delete;
+  OwnerRef& operator=(const OwnerRef&) = delete;
+  ApplicationObject* get() const noexcept { return owner_; }
+
+ private:
+  ApplicationObject* owner_;
+};
+
+// VT_BSTR holding the caller's string itself: neither copied nor freed.
+VARIANT BorrowedString(BSTR text) noexcept;
+// VT_DISPATCH holding object without an added reference.
+VARIANT BorrowedObject(IDispatch* object) noexcept;
+// VT_I4 holding value.
+VARIANT Int32Argument(LONG value) noexcept;
+
+// Stores value in *out when out is given.
+inline void StoreTruth(VARIANT_BOOL* out, VARIANT_BOOL value) noexcept {
+  if (out != nullptr) *out = value;
+}
+
+// A call whose answer is not looked at: a failed call gives VARIANT_FALSE
+// and S_FALSE, any other VARIANT_TRUE and S_OK.
+HRESULT TruthOfCall(HRESULT callResult, VARIANT_BOOL* out) noexcept;
+
+// member(argument) answering a truth value (setter truth rule) into *out when
+// given; S_FALSE and VARIANT_FALSE when the call fails.
+HRESULT ForwardTruthSetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument,
+                           VARIANT_BOOL* out) noexcept;
+
+// member(), or member(*argument) when argument is given, answering a string
+// that passes to *out (string rule). *out is not written when the call fails
+// (S_FALSE).
+HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, VARIANT* argument,
+                            BSTR* out) noexcept;
+
+// member() answering a 32-bit count into *out. *out is not written when the
+// call fails or the answer is no number (S_FALSE).
+HRESULT ForwardCountGetter(ServerObjectBase& wrapper, const wchar_t* member, long* out) noexcept;
+
+// The script object of a property set that a client passed in, with a
+// reference held for the call. E_INVALIDARG, and nothing taken, when the
+// interface is not one of this server's property set objects or the set has
+// no script object: such a set must never reach the script.
+HRESULT ScriptOfPassedSet(IUnknown* set, ScriptRef* script) noexcept;
+
+// This server's property set object behind a passed interface, not counted;
+// null when the interface is a client's own object or another kind of ours.
+ServerObjectBase* PassedPropertySet(IUnknown* set) noexcept;
+
+}  // namespace vaduna

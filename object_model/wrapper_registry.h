@@ -1,0 +1,29 @@
+// The table of live wrappers. A script object's handle member holds a
+// wrapper's 32-bit id from this table, never an address: a handle is only
+// trusted once the table confirms that it names a live wrapper.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+namespace vaduna {
+
+class ServerObjectBase;
+
+namespace wrapper_registry {
+
+// Enters wrapper under a new non-zero id, never handed out before in this
+// process; 0 when the table cannot grow.
+LONG Add(ServerObjectBase* wrapper) noexcept;
+
+// Takes id out of the table; later lookups of it find nothing.
+void Remove(LONG id) noexcept;
+
+// When id names a live wrapper, calls accept(wrapper, context) with the table
+// locked, so the wrapper cannot be freed during the call, and returns its
+// result; null otherwise. accept must not call back into the table.
+using Accept = IUnknown* (*)(ServerObjectBase& wrapper, void* context);
+IUnknown* WithLiveWrapper(LONG id, Accept accept, void* context) noexcept;
+
+}  // namespace wrapper_registry
+}  // namespace vaduna
