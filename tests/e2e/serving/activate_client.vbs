@@ -1,0 +1,11 @@
+' Activates the application object, makes one call, and lets go of it.
+' With no page attached IsReady answers False and records nothing.
+Option Explicit
+Dim app, passed, failed
+passed = 0
+failed = 0
+Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+If app.IsReady = False Then passed = passed + 1 Else failed = failed + 1
+If CLng(app.GetLastErrCode) = 0 Then passed = passed + 1 Else failed = failed + 1
+Set app = Nothing
+WScript.Echo passed & " passed, " & failed & " failed"

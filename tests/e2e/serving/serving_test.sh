@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# End-to-end serving cases against the built server, in this folder's private
+# Wine prefix. Usage: serving_test.sh BUILD_DIR CASE
+# Every wait is bounded; every process started here is ended by its pid on exit.
+set -uo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+. "$here/../../../tools/demo/serving.sh"
+build="$1"
+case_name="$2"
+serving_init "$build" "$build/e2e-serving-prefix"
+work="$(mktemp -d "${TMPDIR:-/tmp}/vaduna-serving.XXXXXX")"
+trap 'serving_cleanup; rm -rf "$work"' EXIT
+
+# Idle time-out (5 s) plus the pause after the message loop (1 s).
+expected_life=6
+min_life=5.0
+max_life=10.0
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+# A client script's output must end in "N passed, 0 failed" with N > 0.
+demand_all_passed() {
+  local output="$1"
+  echo "$output"
+  echo "$output" | grep -Eq '^[1-9][0-9]* passed, 0 failed\r?$' || fail "the client did not report all passed"
+}
+
+# Seconds (one decimal) as a number comparable with awk.
+in_range() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v >= lo && v <= hi) }'; }
+
+# A server left over from an earlier case must be gone before a case measures.
+no_server_before() {
+  wait_server_gone 15 >/dev/null || fail "a server of an earlier case is still running"
+}
+
+# The server, once the last client has let go, ends by itself after the quiet
+# period and the pause; never sooner than the quiet period.
+demand_server_ends_by_itself() {
+  local waited
+  waited="$(wait_server_gone 20)" || fail "the server was still running 20 s after the last release"
+  echo "server ended ${waited} s after the last release (expected about ${expected_life} s)"
+  in_range "$waited" "$min_life" "$max_life" || fail "the server ended after ${waited} s, not between ${min_life} and ${max_life} s"
+}
+
+case "$case_name" in
+  register)
+    # Registration into this folder's prefix, shared by the cases below.
+    register_server || fail "/RegServer exited with status $?"
+    ;;
+
+  ends_after_last_release)
+    no_server_before
+    output="$(run_client "$here/activate_client.vbs")"
+    demand_all_passed "$output"
+    [ -n "$(server_pids)" ] || fail "no server process ran after the activation"
+    demand_server_ends_by_itself
+    ;;
+
+  runs_without_client)
+    no_server_before
+    wine "$server_exe" -Embedding </dev/null >/dev/null 2>&1 &
+    server_pid=$!
+    serving_started+=("$server_pid")
+    sleep 8
+    kill -0 "$server_pid" 2>/dev/null || fail "the server started without a client ended by itself"
+    [ "$(server_pids)" = "$server_pid" ] || fail "expected exactly the started server, found: $(server_pids)"
+    # The waiting server serves the first client that comes, then ends by itself.
+    output="$(run_client "$here/activate_client.vbs")"
+    demand_all_passed "$output"
+    [ "$(server_pids)" = "$server_pid" ] || fail "the client's activation did not reach the running server"
+    demand_server_ends_by_itself
+    ;;
+
+  road_vbscript | road_jscript)
+    no_server_before
+    client="$here/road_client.vbs"
+    [ "$case_name" = road_jscript ] && client="$here/road_client.js"
+    start_page_host "$work/page.log" || fail "the page host did not start"
+    output="$(run_client "$client")"
+    demand_all_passed "$output"
+    [ -n "$(server_pids)" ] || fail "no server process"
+    stop_page_host || fail "the page host failed: $(cat "$work/page.log")"
+    grep -q '^page host stopped' "$work/page.log" || fail "the page host did not unload: $(cat "$work/page.log")"
+    demand_server_ends_by_itself
+    ;;
+
+  *)
+    fail "unknown case $case_name"
+    ;;
+esac
+echo "passed: $case_name"

@@ -1,0 +1,96 @@
+' A desktop client of the demo: asks the page's "Account Service" for the
+' accounts of one customer through the server, reads the answer, copies it,
+' and shows how failures reach the client. Prints a transcript and ends with
+' the line "N passed, N failed".
+' Ends normally (no WScript.Quit), so that every object is released.
+Option Explicit
+
+Dim passed, failed
+passed = 0
+failed = 0
+
+Sub Check(label, actual, expected)
+  If actual = expected Then
+    passed = passed + 1
+    WScript.Echo "    ok    " & label & " = " & actual
+  Else
+    failed = failed + 1
+    WScript.Echo "    FAIL  " & label & " = " & actual & " (expected " & expected & ")"
+  End If
+End Sub
+
+Sub Say(text)
+  WScript.Echo text
+End Sub
+
+Dim app, service, query, answer, record, copy, missing, bare, i, count
+Dim errNumber, errDescription, errSource, nameResult
+
+Say "1. The client creates the server's application object and asks for the page"
+Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Check "app.Name", app.Name, "Vaduna Demo Page"
+Check "app.IsReady", app.IsReady, True
+
+Say "2. GetService(""Account Service"")"
+Set service = app.GetService("Account Service")
+Check "service.Name", service.Name, "Account Service"
+
+Say "3. NewPropertySet twice; the input set gets Customer = ACME"
+Set query = app.NewPropertySet
+Set answer = app.NewPropertySet
+Check "query.SetProperty(""Customer"", ""ACME"")", query.SetProperty("Customer", "ACME"), True
+Check "query.GetProperty(""Customer"")", query.GetProperty("Customer"), "ACME"
+
+Say "4. service.InvokeMethod(""Query"", query, answer): the page fills the answer"
+Check "InvokeMethod", service.InvokeMethod("Query", query, answer), True
+Check "answer.GetType", answer.GetType, "AccountList"
+count = answer.GetChildCount
+Check "answer.GetChildCount", count, 2
+
+Say "5. The records, child by child"
+For i = 0 To count - 1
+  Set record = answer.GetChild(i)
+  Say "    account " & record.GetProperty("Id") & "  " & record.GetProperty("Name") & _
+      "  balance " & record.GetProperty("Balance")
+Next
+Check "answer.GetChild(0) is the same object twice", answer.GetChild(0) Is answer.GetChild(0), True
+Check "answer.GetChild(1).GetProperty(""Balance"")", answer.GetChild(1).GetProperty("Balance"), "-340.25"
+
+Say "6. Copy: an independent set with the same content"
+Set copy = answer.Copy
+Check "copy.GetChildCount", copy.GetChildCount, 2
+Check "copy.GetChild(0).GetProperty(""Name"")", copy.GetChild(0).GetProperty("Name"), "ACME Operating"
+copy.SetProperty "Customer", "changed in the copy"
+Check "answer.GetProperty(""Customer"") after changing the copy", answer.GetProperty("Customer"), "ACME"
+
+Say "7. Failures"
+Set missing = app.GetService("Payroll Service")
+Check "GetService(""Payroll Service"") is Nothing", missing Is Nothing, True
+Check "app.GetLastErrCode", CLng(app.GetLastErrCode), 203
+Check "app.GetLastErrText", app.GetLastErrText, "Unable to Get Service."
+
+Set bare = CreateObject("Vaduna.Desktop_Integration_Service")
+On Error Resume Next
+nameResult = bare.Name
+errNumber = Err.Number
+errDescription = Err.Description
+errSource = Err.Source
+Err.Clear
+On Error GoTo 0
+Say "    a service made by the client itself wraps no page service; its Name raises:"
+Check "Err.Number", Hex(errNumber), "80020009"
+Check "Err.Description", errDescription, "The Object is out of scope."
+Check "Err.Source", errSource, "Vaduna.Desktop_Integration_Service.1"
+Check "bare.GetLastErrCode", CLng(bare.GetLastErrCode), 202
+
+Say "8. The client lets go of everything"
+Set bare = Nothing
+Set missing = Nothing
+Set copy = Nothing
+Set record = Nothing
+Set answer = Nothing
+Set query = Nothing
+Set service = Nothing
+Set app = Nothing
+
+Say passed & " passed, " & failed & " failed"

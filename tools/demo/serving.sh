@@ -1,0 +1,132 @@
+# Sourced by the demo and the end-to-end serving tests: starting, finding and
+# stopping the Windows processes of one private Wine prefix, every wait bounded,
+# every process ended by its own pid.
+#   serving_init BUILD_DIR PREFIX   sets up the prefix and the paths below
+#   server_exe, page_host_exe, demo_dir
+
+serving_here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+. "$serving_here/../wine-env.sh"
+
+# Processes this shell started in the background; ended by pid on exit.
+serving_started=()
+
+serving_cleanup() {
+  local pid
+  for pid in "${serving_started[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  local server killed=0
+  for server in $(server_pids); do
+    # A server left by a failed run; it runs in our private prefix only.
+    kill "$server" 2>/dev/null && killed=1
+  done
+  # A killed server leaves its class registration in the prefix's runtime,
+  # which would fail the next activation: restart the prefix's Wine processes.
+  [ "$killed" -eq 0 ] || wineserver -k 2>/dev/null || true
+}
+
+serving_init() {
+  local build="$1"
+  vaduna_wine_prefix "$2"
+  server_exe="$build/bin/VadunaAx_Desktop_Integration_20444.exe"
+  page_host_exe="$build/bin/vaduna_page_host.exe"
+  demo_dir="$serving_here"
+  trap serving_cleanup EXIT
+  trap 'exit 130' INT TERM
+}
+
+# Wine's standard error without the launcher's notice about a missing 32-bit Wine.
+wine_diagnostics() {
+  grep -v -e 'wine32 is missing' -e 'multiarch needs to be enabled' -e 'dpkg --add-architecture' \
+    -e 'apt-get install wine32' || true
+}
+
+# A Linux path as Wine sees it on drive Z:.
+win_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# Pids of the server processes of this prefix (others' prefixes run the same exe).
+server_pids() {
+  local pid args
+  ps -eo pid=,args= | while read -r pid args; do
+    case "$args" in
+      *VadunaAx_Desktop_Integration_20444.exe*) ;;
+      *) continue ;;
+    esac
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+
+# Waits until no server of this prefix runs, for at most $1 seconds.
+# Prints the seconds waited (one decimal, by the clock); status 1 on time-out.
+wait_server_gone() {
+  local start now elapsed
+  start="$(date +%s%N)"
+  while :; do
+    now="$(date +%s%N)"
+    elapsed=$(( (now - start) / 100000000 ))
+    [ -z "$(server_pids)" ] && break
+    if [ "$elapsed" -ge $(( $1 * 10 )) ]; then
+      echo "$((elapsed / 10)).$((elapsed % 10))"
+      return 1
+    fi
+    sleep 0.1
+  done
+  echo "$((elapsed / 10)).$((elapsed % 10))"
+}
+
+# Registers the built server in this prefix; status = the exe's exit code.
+register_server() {
+  wine "$server_exe" /RegServer </dev/null
+}
+
+# Starts the page host on page.js in the background and waits (at most $2
+# seconds, default 30) for its ready line; its output goes to file $1.
+# Sets page_host_pid and stop_file.
+start_page_host() {
+  local log="$1" limit="${2:-30}"
+  stop_file="$(mktemp -u "${TMPDIR:-/tmp}/vaduna-page-stop.XXXXXX")"
+  wine "$page_host_exe" "$(win_path "$demo_dir/page.js")" --stop-file "$(win_path "$stop_file")" \
+    --seconds 120 </dev/null >"$log" 2>&1 &
+  page_host_pid=$!
+  serving_started+=("$page_host_pid")
+  local i
+  for ((i = 0; i < limit * 10; i++)); do
+    grep -q '^page host ready' "$log" 2>/dev/null && return 0
+    kill -0 "$page_host_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "page host did not become ready; its output:" >&2
+  cat "$log" >&2
+  return 1
+}
+
+# Tells the page host to stop (it calls OnUnload) and waits for it, at most $1 seconds.
+stop_page_host() {
+  local limit="${1:-20}" i
+  touch "$stop_file"
+  for ((i = 0; i < limit * 10; i++)); do
+    if ! kill -0 "$page_host_pid" 2>/dev/null; then
+      wait "$page_host_pid"
+      local status=$?
+      rm -f "$stop_file"
+      return "$status"
+    fi
+    sleep 0.1
+  done
+  echo "page host did not stop within ${limit} s" >&2
+  return 1
+}
+
+# Runs a client script with cscript; its output goes to stdout. The output
+# passes through a file: a server that this client starts inherits the
+# client's output handles, and a pipe would stay open until the server ends.
+run_client() {
+  local out
+  out="$(mktemp "${TMPDIR:-/tmp}/vaduna-client.XXXXXX")"
+  wine cscript //nologo "$(win_path "$1")" </dev/null >"$out" 2>"$out.err"
+  local status=$?
+  tr -d '\r' <"$out"
+  wine_diagnostics <"$out.err" >&2
+  rm -f "$out" "$out.err"
+  return "$status"
+}
