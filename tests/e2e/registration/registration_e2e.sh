@@ -29,13 +29,25 @@ run_server() {  # prints nothing; returns the exit code
 export_key() {
   local file="$work/export.reg"
   rm -f "$file"
-  wine reg export "$1" "$(winepath -w "$file" 2>/dev/null)" /y >/dev/null 2>&1 </dev/null || { echo "(absent $1)"; return; }
+  # A Wine process start can fail now and then on a loaded machine: an
+  # absent key is only believed after three tries.
+  local try
+  for try in 1 2 3; do
+    wine reg export "$1" "$(winepath -w "$file" 2>/dev/null)" /y >/dev/null 2>&1 </dev/null && break
+    [ "$try" -eq 3 ] && { echo "(absent $1)"; return; }
+  done
   iconv -f UTF-16LE -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
     grep -v '^Windows Registry Editor' | grep -v '^$' |
     awk -v root="[$1" 'BEGIN { IGNORECASE = 1 } /^\[/ { keep = (tolower($0) == tolower(root "]")) } keep'
 }
 
-key_exists() { wine reg query "$1" >/dev/null 2>&1 </dev/null; }
+key_exists() {  # absent only after three tries, as in export_key
+  local try
+  for try in 1 2 3; do
+    wine reg query "$1" >/dev/null 2>&1 </dev/null && return 0
+  done
+  return 1
+}
 
 reg_escape() { printf '%s' "$1" | sed 's/\\/\\\\/g; s/"/\\"/g'; }
 
