@@ -99,6 +99,12 @@ ApplicationObject* ServerObjectBase::Owner() const noexcept {
   return static_cast<ApplicationObject*>(owner_);
 }
 
+ApplicationObject* ServerObjectBase::AcquireOwner() const noexcept {
+  SrwShared hold(lock_);
+  if (owner_ == nullptr || !owner_->TryAddRefAsOwner()) return nullptr;
+  return static_cast<ApplicationObject*>(owner_);
+}
+
 ULONG ServerObjectBase::CountedAddRef() noexcept {
   SrwExclusive hold(lock_);
   const LONG count = ++refCount_;

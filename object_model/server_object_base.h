@@ -43,6 +43,10 @@ class ServerObjectBase : public ObjectBase {
 
   // The owner (application object) of a wrapper; null for an application object.
   ApplicationObject* Owner() const noexcept;
+  // The owner with one reference for the caller, taken while the owner link
+  // cannot change; null when there is none or it is already being destroyed.
+  // The caller releases it through its dual interface.
+  ApplicationObject* AcquireOwner() const noexcept;
 
   // Drops the reference held on every listed wrapper and empties the list.
   void ReleaseOwnedWrappers() noexcept;

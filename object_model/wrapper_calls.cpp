@@ -9,9 +9,7 @@
 
 namespace vaduna {
 
-OwnerRef::OwnerRef(const ServerObjectBase& wrapper) noexcept : owner_(wrapper.Owner()) {
-  if (owner_ != nullptr) owner_->DualPointer()->AddRef();
-}
+OwnerRef::OwnerRef(const ServerObjectBase& wrapper) noexcept : owner_(wrapper.AcquireOwner()) {}
 
 OwnerRef::~OwnerRef() {
   if (owner_ != nullptr) owner_->DualPointer()->Release();
