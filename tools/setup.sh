@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, where it is missing.
 set -euo pipefail
-packages=(cmake ninja-build mingw-w64 wine64 libwine-dev googletest)
+# wine brings the wine and wineserver commands, wine64-tools the IDL compiler
+# widl, libwine-dev the IDL files widl reads; procps gives the runners ps.
+packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -11,4 +13,4 @@ echo "setup: installing ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

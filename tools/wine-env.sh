@@ -10,7 +10,8 @@ vaduna_wine_prefix() {
     flock 9
     if [ ! -f "$WINEPREFIX/.vaduna-ready" ]; then
       mkdir -p "$WINEPREFIX"
-      wine wineboot -i >/dev/null 2>&1 </dev/null 9>&- || true
+      # No Mono or Gecko: nothing here needs them, and their installers would ask.
+      WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot -i >/dev/null 2>&1 </dev/null 9>&- || true
       # Anything started while the prefix settles may meet two service managers.
       wineserver -w
       touch "$WINEPREFIX/.vaduna-ready"

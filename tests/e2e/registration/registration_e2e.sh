@@ -10,7 +10,7 @@ clsid_app="{$5}" clsid_propset="{$6}" clsid_service="{$7}"
 export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all
 rm -rf "$work"
 mkdir -p "$work"
-wine wineboot -i >/dev/null 2>&1 </dev/null
+WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot -i >/dev/null 2>&1 </dev/null
 wineserver -w
 wineserver -p >/dev/null 2>&1
 trap 'wineserver -k >/dev/null 2>&1' EXIT
