@@ -54,7 +54,11 @@ bool IsProtectedKeyName(const wchar_t* name) noexcept {
   return false;
 }
 
-bool HasBackslash(const Token& token) noexcept { return wcschr(token.text, L'\\') != nullptr; }
+// One key below the block's key: an empty name would reopen the block's key
+// itself (and a delete by it remove that key), a backslash would reach deeper.
+bool IsSingleKeyName(const Token& token) noexcept {
+  return token.First() != L'\0' && wcschr(token.text, L'\\') == nullptr;
+}
 
 }  // namespace
 
@@ -107,7 +111,7 @@ HRESULT ScriptInterpreter::RegisterValueStatement(Token& token, HKEY parent) noe
 }
 
 HRESULT ScriptInterpreter::RegisterKeyStatement(Token& token, HKEY parent, UniqueHkey& current) noexcept {
-  if (HasBackslash(token)) return DISP_E_EXCEPTION;
+  if (!IsSingleKeyName(token)) return DISP_E_EXCEPTION;
   // An existing key is opened, never re-created; one that only opens for
   // reading stays read-only.
   if (::RegOpenKeyExW(parent, token.text, 0, KEY_READ | KEY_WRITE, current.put()) != ERROR_SUCCESS &&
@@ -132,7 +136,7 @@ HRESULT ScriptInterpreter::RunRegisterBlock(Token& token, HKEY parent) noexcept 
     if (token.Is(L"ForceRemove") || token.Is(L"Delete")) {
       isDelete = token.Is(L"Delete");
       VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
-      if (HasBackslash(token)) return DISP_E_EXCEPTION;
+      if (!IsSingleKeyName(token)) return DISP_E_EXCEPTION;
       if (!IsProtectedKeyName(token.text)) DeleteKeyTree(parent, token.text);
     }
     if (isDelete) {
@@ -191,7 +195,7 @@ HRESULT ScriptInterpreter::RunUnregisterBlock(Token& token, HKEY parent, bool sk
       VADUNA_RETURN_IF_FAILED(lexer_.SkipValueClause(token));
       if (token.IsExactly(L"{")) return DISP_E_EXCEPTION;
     } else {
-      if (HasBackslash(token)) return DISP_E_EXCEPTION;
+      if (!IsSingleKeyName(token)) return DISP_E_EXCEPTION;
       LONG status = ERROR_FILE_NOT_FOUND;
       if (!skip) status = ::RegOpenKeyExW(parent, token.text, 0, KEY_READ, current.put());
       wchar_t keptName[kNameCapacity];
@@ -202,9 +206,9 @@ HRESULT ScriptInterpreter::RunUnregisterBlock(Token& token, HKEY parent, bool sk
       VADUNA_RETURN_IF_FAILED(lexer_.SkipValueClause(token));
       if (token.IsExactly(L"{")) {
         if (!blockAllowed) return DISP_E_EXCEPTION;
-        const bool nestedSkip = skip || status != ERROR_SUCCESS;
-        const HRESULT hr = RunUnregisterBlock(token, current.get(), nestedSkip);
-        if (FAILED(hr) && !nestedSkip) return hr;
+        // A skipped block touches nothing, so it fails only on malformed text;
+        // reading on from inside it would misread the statements that follow.
+        VADUNA_RETURN_IF_FAILED(RunUnregisterBlock(token, current.get(), skip || status != ERROR_SUCCESS));
         VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
       }
 

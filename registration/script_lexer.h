@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "registration/placeholder_table.h"
 
 namespace vaduna {
@@ -16,7 +18,8 @@ struct Token {
 
   wchar_t First() const noexcept { return text[0]; }
   bool Is(const wchar_t* word) const noexcept { return ::lstrcmpiW(text, word) == 0; }
-  bool IsExactly(const wchar_t* word) const noexcept { return ::lstrcmpW(text, word) == 0; }
+  // Unit for unit: lstrcmpW would ignore characters such as a soft hyphen.
+  bool IsExactly(const wchar_t* word) const noexcept { return ::wcscmp(text, word) == 0; }
 };
 
 // Replaces every %name% of text by its value from table and "%%" by "%".

@@ -100,6 +100,20 @@ TEST_F(Interpreter, MalformedStatementsFail) {
   EXPECT_EQ(DISP_E_EXCEPTION, Register(L"Delete K { }"));
 }
 
+TEST_F(Interpreter, EmptyKeyNamesAreRefused) {
+  // An empty name reopens the block's own key: a delete by it would take
+  // that key and everything below it.
+  scratch_.CreateSubkey(L"Sibling");
+  scratch_.CreateSubkey(L"Leaf");
+  EXPECT_EQ(DISP_E_EXCEPTION, Register(L"ForceRemove '' { }"));
+  EXPECT_EQ(DISP_E_EXCEPTION, Register(L"Delete ''"));
+  EXPECT_TRUE(Exists(L"Sibling"));
+  EXPECT_EQ(DISP_E_EXCEPTION, Register(L"'' = s 'x'"));
+  EXPECT_FALSE(String(L"", nullptr).has_value());
+  EXPECT_EQ(DISP_E_EXCEPTION, Unregister(L"NoRemove Leaf { '' { } }"));
+  EXPECT_TRUE(Exists(L"Leaf"));
+}
+
 TEST_F(Interpreter, BinaryValues) {
   ASSERT_EQ(S_OK, Register(L"val Two = b ABcd val Digit = B 1G val Empty = b ''"));
   EXPECT_EQ((std::vector<BYTE>{0xAB, 0xCD}), Bytes(L"Two", REG_BINARY));
@@ -179,6 +193,14 @@ TEST_F(Interpreter, UnregisterWithAbsentKeysParsesEveryBlock) {
                              L"ForceRemove AlsoAbsent { } Present { }"));
   EXPECT_FALSE(Exists(L"Present"));
   EXPECT_TRUE(Exists(L""));
+}
+
+TEST_F(Interpreter, MalformedBlockOfAnAbsentKeyStopsUnregistering) {
+  scratch_.CreateSubkey(L"Present");
+  // Read on from inside the broken block, "Present" would be taken as a
+  // statement of the scratch key's own block and deleted there.
+  EXPECT_EQ(DISP_E_EXCEPTION, Unregister(L"Absent { Bad\\Name { Present { } } }"));
+  EXPECT_TRUE(Exists(L"Present"));
 }
 
 TEST_F(Interpreter, UnregisterFailsOnAnUndescribedSubkey) {
