@@ -15,7 +15,9 @@ using Microsoft::WRL::ComPtr;
 ApplicationObject::ApplicationObject(IUnknown* outer) noexcept : DualObject(outer) {}
 
 void ApplicationObject::CleanUp() noexcept {
-  // attachedApp_ is not released: a page that never unloads stays attached.
+  // A page that never unloads stays attached (the shared record keeps the
+  // reference); an app that another attachment replaced is given back here.
+  SharedAttachment::Instance().Abandon(std::exchange(attachedApp_, nullptr));
   ServerObjectBase::CleanUp();
 }
 
@@ -109,10 +111,13 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::AttachAppObject(IDispatch* pJSAppOb
     RecordError(kMsgNullAttach);  // its result is dropped
     return E_POINTER;
   }
-  const HRESULT hr = SharedAttachment::Instance().Attach(pJSAppObject);
+  HRESULT hr = S_OK;
   IDispatch* earlier = nullptr;
   {
+    // The shared record and attachedApp_ change together: two attaches
+    // through this object must leave both naming the same app.
     SrwExclusive hold(lock_);
+    hr = SharedAttachment::Instance().Attach(pJSAppObject);
     earlier = std::exchange(attachedApp_, pJSAppObject);  // shares the reference Attach took
   }
   // This object's earlier attachment was just replaced in the shared record

@@ -96,32 +96,54 @@ bool SharedAttachment::WaitUntilReady() const noexcept {
 HRESULT SharedAttachment::Attach(IDispatch* app) noexcept {
   app->AddRef();  // the attachment's one reference, given back by the attaching object's OnUnload
   UniqueHandle opened(::OpenEventW(SYNCHRONIZE, FALSE, kSyncEventName));
+  const bool eventOpened = static_cast<bool>(opened);
   std::string timeoutText;
-  const bool timeoutSet = opened && ReadTimeoutVariable(&timeoutText);
+  const bool timeoutSet = eventOpened && ReadTimeoutVariable(&timeoutText);
 
   UniqueHandle replacedEvent;
+  IDispatch* abandoned = nullptr;
   {
     SrwExclusive hold(lock_);
     // A replaced script application is not released here: the object that
-    // attached it still shares its reference and gives it back in OnUnload.
+    // attached it still shares its reference and gives it back in OnUnload,
+    // unless that object is gone.
+    if (std::exchange(ownsCurrentApp_, false)) abandoned = currentApp_;
     currentApp_ = app;
     replacedEvent.reset(std::exchange(syncEvent_, opened.release()));
-    if (syncEvent_ == nullptr) return S_FALSE;
-    if (!timeoutSet) return S_OK;
-    const LONG timeout = ParseAtoi(timeoutText.c_str());
-    syncTimeout_ = timeout > 0 ? timeout : kDefaultTimeoutMs;
+    if (timeoutSet) {
+      const LONG timeout = ParseAtoi(timeoutText.c_str());
+      syncTimeout_ = timeout > 0 ? timeout : kDefaultTimeoutMs;
+    }
   }
-  return S_OK;
+  if (abandoned != nullptr) abandoned->Release();
+  return eventOpened ? S_OK : S_FALSE;
 }
 
 void SharedAttachment::Detach(IDispatch* attachedApp) noexcept {
   UniqueHandle closedEvent;
+  IDispatch* abandoned = nullptr;
   {
     SrwExclusive hold(lock_);
-    if (attachedApp != nullptr && attachedApp == currentApp_) currentApp_ = nullptr;
+    if (attachedApp != nullptr && attachedApp == currentApp_) {
+      currentApp_ = nullptr;
+      if (std::exchange(ownsCurrentApp_, false)) abandoned = attachedApp;
+    }
     closedEvent.reset(std::exchange(syncEvent_, nullptr));
   }
   if (attachedApp != nullptr) attachedApp->Release();  // the reference taken by Attach
+  if (abandoned != nullptr) abandoned->Release();     // the record's own, from Abandon
+}
+
+void SharedAttachment::Abandon(IDispatch* attachedApp) noexcept {
+  if (attachedApp == nullptr) return;
+  {
+    SrwExclusive hold(lock_);
+    if (attachedApp == currentApp_ && !ownsCurrentApp_) {
+      ownsCurrentApp_ = true;
+      return;
+    }
+  }
+  attachedApp->Release();  // the reference taken by Attach
 }
 
 void SharedAttachment::DisconnectCurrentApp() noexcept {
@@ -135,6 +157,7 @@ void SharedAttachment::ResetForTesting() noexcept {
   {
     SrwExclusive hold(lock_);
     app = std::exchange(currentApp_, nullptr);
+    ownsCurrentApp_ = false;
     closedEvent.reset(std::exchange(syncEvent_, nullptr));
     syncTimeout_ = kDefaultTimeoutMs;
   }

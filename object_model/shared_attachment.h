@@ -32,6 +32,11 @@ class SharedAttachment {
   HRESULT Attach(IDispatch* app) noexcept;
   // OnUnload steps 2 and 3 for the object that attached attachedApp (may be null).
   void Detach(IDispatch* attachedApp) noexcept;
+  // The object that attached attachedApp is destroyed without OnUnload: a
+  // current app stays attached, its reference now the record's own, given
+  // back when a later attachment replaces it or an OnUnload ends it; a
+  // replaced one has no other holder and is given back at once.
+  void Abandon(IDispatch* attachedApp) noexcept;
   // Process end: disconnects the current script application from its clients.
   void DisconnectCurrentApp() noexcept;
 
@@ -42,6 +47,7 @@ class SharedAttachment {
   SharedAttachment() noexcept = default;
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
   IDispatch* currentApp_ = nullptr;
+  bool ownsCurrentApp_ = false;  // the object that attached currentApp_ is gone
   HANDLE syncEvent_ = nullptr;
   LONG syncTimeout_ = kDefaultTimeoutMs;
 };

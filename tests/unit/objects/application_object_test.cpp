@@ -252,6 +252,46 @@ TEST_F(ApplicationObjectTest, AttachingAgainReplacesTheAttachmentWithoutLosingRe
   EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
 }
 
+TEST_F(ApplicationObjectTest, AnAttachmentWhoseObjectIsGoneIsGivenBackOnceNotCurrent) {
+  FakeScriptObject* secondPage = NewFake();
+  ComPtr<IVadunaHTMLApplication> other = NewApplication();
+  ASSERT_EQ(S_FALSE, app_->AttachAppObject(page_));
+  ASSERT_EQ(S_FALSE, other->AttachAppObject(secondPage));
+  {
+    SCOPED_TRACE("a replaced attachment has no other holder: it goes with its object");
+    app_.Reset();
+    EXPECT_EQ(1, page_->RefCount());
+    EXPECT_EQ(2, secondPage->RefCount());
+  }
+  {
+    SCOPED_TRACE("the current attachment outlives its object");
+    other.Reset();
+    EXPECT_EQ(2, secondPage->RefCount());
+    EXPECT_TRUE(SharedAttachment::Instance().IsAttached());
+  }
+  {
+    SCOPED_TRACE("until a later attachment replaces it");
+    ComPtr<IVadunaHTMLApplication> next = NewApplication();
+    ASSERT_EQ(S_FALSE, next->AttachAppObject(page_));
+    EXPECT_EQ(1, secondPage->RefCount());
+    EXPECT_EQ(2, page_->RefCount());
+    ASSERT_EQ(S_OK, next->OnUnload());
+    EXPECT_EQ(1, page_->RefCount());
+  }
+  {
+    SCOPED_TRACE("or an OnUnload by another object that attached the same app ends it");
+    ComPtr<IVadunaHTMLApplication> first = NewApplication();
+    ComPtr<IVadunaHTMLApplication> second = NewApplication();
+    ASSERT_EQ(S_FALSE, first->AttachAppObject(page_));
+    ASSERT_EQ(S_FALSE, second->AttachAppObject(page_));
+    first.Reset();
+    EXPECT_EQ(3, page_->RefCount());
+    ASSERT_EQ(S_OK, second->OnUnload());
+    EXPECT_EQ(1, page_->RefCount());
+    EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
+  }
+}
+
 TEST_F(ApplicationObjectTest, TheTimeoutFollowsTheEnvironmentWithAtoiRules) {
   CreateSyncEvent(true);
   EXPECT_EQ(120000, TimeoutAfterAttach(nullptr));
