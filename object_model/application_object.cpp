@@ -5,7 +5,7 @@
 #include "object_model/script_contract.h"
 #include "object_model/script_results.h"
 #include "object_model/shared_attachment.h"
-#include "object_model/srw_guard.h"
+#include "object_model/wrapper_calls.h"
 #include "server_host/unique_resource.h"
 
 namespace vaduna {
@@ -39,9 +39,7 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::GetService(BSTR serviceName, IVadun
   const ScriptRef app = attachment.CurrentApp();
   if (!app) return RecordError(kMsgOutOfScope);
 
-  VARIANT name;
-  name.vt = VT_BSTR;
-  name.bstrVal = serviceName;  // borrowed: neither copied nor freed
+  VARIANT name = BorrowedString(serviceName);
   if (!attachment.WaitUntilReady()) return S_FALSE;
 
   UniqueVariant result;

@@ -99,37 +99,32 @@ HRESULT ErrorState::Record(UINT id, REFCLSID classId, REFIID interfaceId) noexce
   UniqueBstr description;
   if (text) description.reset(::SysAllocStringLen(text.get(), ::SysStringLen(text.get())));
   {
-    ::AcquireSRWLockExclusive(&lock_);
+    SrwExclusive hold(lock_);
     code_ = static_cast<LONG>(id);
     BSTR old = text_;
     text_ = text.release();
     text.reset(old);  // freed after the lock is let go
-    ::ReleaseSRWLockExclusive(&lock_);
   }
   return PublishErrorInfo(classId, description.get(), 0, nullptr, interfaceId, 0, nullptr);
 }
 
 HRESULT ErrorState::GetCode(INT* code) const noexcept {
   if (code == nullptr) return E_POINTER;
-  ::AcquireSRWLockShared(&lock_);
+  SrwShared hold(lock_);
   *code = code_;
-  ::ReleaseSRWLockShared(&lock_);
   return S_OK;
 }
 
 HRESULT ErrorState::GetText(BSTR* text) const noexcept {
   if (text == nullptr) return E_POINTER;
-  HRESULT hr = S_OK;
-  ::AcquireSRWLockShared(&lock_);
+  SrwShared hold(lock_);
   if (text_ == nullptr) {
     *text = nullptr;
-  } else {
-    // A new string per call, byte for byte; the state keeps its own.
-    *text = ::SysAllocStringByteLen(reinterpret_cast<LPCSTR>(text_), ::SysStringByteLen(text_));
-    if (*text == nullptr) hr = E_OUTOFMEMORY;
+    return S_OK;
   }
-  ::ReleaseSRWLockShared(&lock_);
-  return hr;
+  // A new string per call, byte for byte; the state keeps its own.
+  *text = ::SysAllocStringByteLen(reinterpret_cast<LPCSTR>(text_), ::SysStringByteLen(text_));
+  return *text == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 
 }  // namespace vaduna

@@ -8,7 +8,6 @@
 #include "object_model/script_contract.h"
 #include "object_model/script_results.h"
 #include "object_model/service_object.h"
-#include "object_model/srw_guard.h"
 #include "object_model/wrapper_registry.h"
 #include "server_host/unique_resource.h"
 

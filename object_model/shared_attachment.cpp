@@ -5,7 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "object_model/srw_guard.h"
 #include "server_host/unique_resource.h"
 
 namespace vaduna {

@@ -3,7 +3,7 @@
 #include <new>
 #include <unordered_map>
 
-#include "object_model/srw_guard.h"
+#include "server_host/unique_resource.h"
 
 namespace vaduna::wrapper_registry {
 namespace {

@@ -1,23 +1,28 @@
 // The idle monitor: ends the server once the lock count has fallen to 0 and
 // stayed there for the quiet period.
 #include "server_host/server_module.h"
+#include "server_host/unique_resource.h"
 
 namespace vaduna {
 
 bool ServerModule::CreateShutdownEvent() noexcept {
   HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (event == nullptr) return false;
-  ::AcquireSRWLockExclusive(&eventLock_);
-  HANDLE old = shutdownEvent_.exchange(event);
-  ::ReleaseSRWLockExclusive(&eventLock_);
+  HANDLE old = nullptr;
+  {
+    SrwExclusive hold(eventLock_);
+    old = shutdownEvent_.exchange(event);
+  }
   if (old != nullptr) ::CloseHandle(old);
   return true;
 }
 
 void ServerModule::CloseShutdownEvent() noexcept {
-  ::AcquireSRWLockExclusive(&eventLock_);
-  HANDLE event = shutdownEvent_.exchange(nullptr);
-  ::ReleaseSRWLockExclusive(&eventLock_);
+  HANDLE event = nullptr;
+  {
+    SrwExclusive hold(eventLock_);
+    event = shutdownEvent_.exchange(nullptr);
+  }
   if (event != nullptr) ::CloseHandle(event);
 }
 

@@ -30,9 +30,10 @@ LONG ServerModule::Unlock() noexcept {
   if (count != 0) return count;
   // The flag first: a monitor woken by the signal must see it.
   activity_.store(true);
-  ::AcquireSRWLockShared(&eventLock_);
-  if (HANDLE event = shutdownEvent_.load()) ::SetEvent(event);
-  ::ReleaseSRWLockShared(&eventLock_);
+  {
+    SrwShared hold(eventLock_);
+    if (HANDLE event = shutdownEvent_.load()) ::SetEvent(event);
+  }
   return count;
 }
 

@@ -10,12 +10,7 @@ function log(text) {
 // ---- Property sets: named string properties, a type, a value, children ----
 
 function PropertySet() {
-  this.names = [];
-  this.values = [];
-  this.type = "";
-  this.value = "";
-  this.children = [];
-  this.cursor = 0;
+  this.Reset();
 }
 
 PropertySet.prototype.indexOf = function (name) {
