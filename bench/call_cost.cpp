@@ -13,8 +13,8 @@
 #include <functional>
 #include <vector>
 
-#include "object_model/interfaces.h"
-#include "server_host/unique_resource.h"
+#include "interface/interfaces.h"
+#include "base/unique_resource.h"
 
 namespace {
 

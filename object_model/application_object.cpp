@@ -2,17 +2,22 @@
 
 #include <utility>
 
-#include "object_model/script_contract.h"
-#include "object_model/script_results.h"
+#include "base/hresult.h"
+#include "base/unique_resource.h"
+#include "base/variant_builders.h"
+#include "object_model/script/script_contract.h"
+#include "object_model/script/script_results.h"
 #include "object_model/shared_attachment.h"
-#include "object_model/wrapper_calls.h"
-#include "server_host/unique_resource.h"
 
 namespace vaduna {
 
 using Microsoft::WRL::ComPtr;
 
-ApplicationObject::ApplicationObject(IUnknown* outer) noexcept : DualObject(outer) {}
+HRESULT ApplicationObject::CurrentAppForCall(ScriptRef* app) noexcept {
+  *app = SharedAttachment::Instance().CurrentApp();
+  if (app->empty()) return RecordError(kMsgOutOfScope);
+  return S_OK;
+}
 
 void ApplicationObject::CleanUp() noexcept {
   // A page that never unloads stays attached (the shared record keeps the
@@ -23,8 +28,8 @@ void ApplicationObject::CleanUp() noexcept {
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::Name(BSTR* str) {
   if (str == nullptr) return E_POINTER;
-  const ScriptRef app = SharedAttachment::Instance().CurrentApp();
-  if (!app) return RecordError(kMsgOutOfScope);
+  ScriptRef app;
+  VADUNA_RETURN_IF_FAILED(CurrentAppForCall(&app));
   UniqueVariant result;
   if (FAILED(app.CallMember(script::kAppName, result.get()))) return S_FALSE;
   TakeStringResult(result.get(), str);  // the script's string passes to the caller uncopied
@@ -36,8 +41,8 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::GetService(BSTR serviceName, IVadun
   // No success code leaves the caller an undefined pointer.
   *ppService = nullptr;
   SharedAttachment& attachment = SharedAttachment::Instance();
-  const ScriptRef app = attachment.CurrentApp();
-  if (!app) return RecordError(kMsgOutOfScope);
+  ScriptRef app;
+  VADUNA_RETURN_IF_FAILED(CurrentAppForCall(&app));
 
   VARIANT name = BorrowedString(serviceName);
   if (!attachment.WaitUntilReady()) return S_FALSE;
@@ -55,37 +60,22 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::GetService(BSTR serviceName, IVadun
     *ppService = static_cast<IVadunaService*>(found);  // FindWrapper added the caller's reference
     return S_OK;
   }
-  ServerObjectBase* wrapper = CreateWrapper(ObjectKind::Service);
-  if (wrapper == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = wrapper->InnerQueryInterface(IID_IVadunaService, reinterpret_cast<void**>(ppService));
-  if (hr != S_OK) {
-    wrapper->DestroyPlain();
-    return hr;
-  }
-  wrapper->BindScriptObject(this, *ppService, service.Get());
-  return S_OK;
+  return CreateBoundWrapper(ObjectKind::Service, this, service.Get(), ppService);
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::NewPropertySet(IVadunaPropertySet** pPropSet) {
   if (pPropSet == nullptr) return E_POINTER;
-  const ScriptRef app = SharedAttachment::Instance().CurrentApp();
-  if (!app) return RecordError(kMsgOutOfScope);
+  ScriptRef app;
+  VADUNA_RETURN_IF_FAILED(CurrentAppForCall(&app));
 
   *pPropSet = nullptr;
   UniqueVariant result;
   if (FAILED(app.CallMember(script::kAppNewPropertySet, result.get()))) return S_FALSE;
 
-  ServerObjectBase* wrapper = CreateWrapper(ObjectKind::PropertySet);
-  if (wrapper == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = wrapper->InnerQueryInterface(IID_IVadunaPropertySet, reinterpret_cast<void**>(pPropSet));
-  if (hr != S_OK) {
-    wrapper->DestroyPlain();
-    return hr;
-  }
-  // Without an object in the answer the binding fails and the client holds a
-  // property set without a script object, which answers message 202.
-  wrapper->BindScriptObject(this, *pPropSet, ObjectValue(*result.get()));
-  return S_OK;  // result is cleared on leaving: the wrapper holds its own reference
+  // Without an object in the answer the client holds a property set without
+  // a script object, which answers message 202. result is cleared on
+  // leaving: the wrapper holds its own reference.
+  return CreateBoundWrapper(ObjectKind::PropertySet, this, TestedObjectValue(*result.get()), pPropSet);
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::IsReady(VARIANT_BOOL* pBool) {
@@ -99,10 +89,6 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::IsReady(VARIANT_BOOL* pBool) {
   *pBool = TruthValue(*result.get());
   return hr;
 }
-
-HRESULT STDMETHODCALLTYPE ApplicationObject::GetLastErrCode(INT* errCode) { return Errors().GetCode(errCode); }
-
-HRESULT STDMETHODCALLTYPE ApplicationObject::GetLastErrText(BSTR* Text) { return Errors().GetText(Text); }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::AttachAppObject(IDispatch* pJSAppObject) {
   if (pJSAppObject == nullptr) {

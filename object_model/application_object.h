@@ -3,30 +3,33 @@
 // and wraps the script objects that come back.
 #pragma once
 
-#include "object_model/server_object_base.h"
+#include "object_model/server_object.h"
 
 namespace vaduna {
 
-class ApplicationObject final : public DualObject<ServerObjectBase, IVadunaHTMLApplication> {
+class ApplicationObject final
+    : public ServerObject<IVadunaHTMLApplication, ObjectKind::Application, CLSID_VadunaHTMLApplication> {
  public:
-  explicit ApplicationObject(IUnknown* outer) noexcept;
-
-  ObjectKind Kind() const noexcept override { return ObjectKind::Application; }
-  const CLSID& ClassId() const noexcept override { return CLSID_VadunaHTMLApplication; }
+  explicit ApplicationObject(IUnknown* outer) noexcept : ServerObject(outer) {}
 
   HRESULT STDMETHODCALLTYPE Name(BSTR* str) override;
   HRESULT STDMETHODCALLTYPE GetService(BSTR serviceName, IVadunaService** ppService) override;
   HRESULT STDMETHODCALLTYPE NewPropertySet(IVadunaPropertySet** pPropSet) override;
   HRESULT STDMETHODCALLTYPE IsReady(VARIANT_BOOL* pBool) override;
-  HRESULT STDMETHODCALLTYPE GetLastErrCode(INT* errCode) override;
-  HRESULT STDMETHODCALLTYPE GetLastErrText(BSTR* Text) override;
   HRESULT STDMETHODCALLTYPE AttachAppObject(IDispatch* pJSAppObject) override;
   HRESULT STDMETHODCALLTYPE OnUnload() override;
 
  private:
+  // The attached script application for a call, or message 202 recorded
+  // and its failure answered when no page is attached.
+  HRESULT CurrentAppForCall(ScriptRef* app) noexcept;
   void CleanUp() noexcept override;
+
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
-  IDispatch* attachedApp_ = nullptr;  // shares the reference held by the shared attachment
+  // Shares the one reference that the shared attachment holds on the page's
+  // script application; given back by OnUnload (or by the attachment, once
+  // this object is gone).
+  IDispatch* attachedApp_ = nullptr;
 };
 
 }  // namespace vaduna

@@ -3,13 +3,11 @@
 // names the child's script object, or a new one under this set's owner.
 #include <wrl/client.h>
 
+#include "base/hresult.h"
+#include "base/unique_resource.h"
 #include "object_model/application_object.h"
 #include "object_model/property_set_object.h"
-#include "object_model/script_contract.h"
-#include "object_model/script_results.h"
-#include "object_model/wrapper_calls.h"
-#include "server_host/hresult.h"
-#include "server_host/unique_resource.h"
+#include "object_model/script/script_results.h"
 
 namespace vaduna {
 
@@ -27,23 +25,15 @@ HRESULT WrapChild(IDispatch* child, ApplicationObject* owner, IVadunaPropertySet
     return S_OK;
   }
   if (owner == nullptr) return S_FALSE;
-  ServerObjectBase* const wrapper = CreateWrapper(ObjectKind::PropertySet);
-  if (wrapper == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = wrapper->InnerQueryInterface(IID_IVadunaPropertySet, reinterpret_cast<void**>(out));
-  if (FAILED(hr)) {
-    wrapper->DestroyPlain();
-    return hr;
-  }
-  wrapper->BindScriptObject(owner, *out, child);
-  return S_OK;
+  return CreateBoundWrapper(ObjectKind::PropertySet, owner, child, out);
 }
 
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE PropertySetObject::AddChild(IVadunaPropertySet* pChild, long* index) {
   if (pChild == nullptr || index == nullptr) return E_POINTER;
-  const ScriptRef scriptSet = Script();
-  if (scriptSet.empty()) return RecordError(kMsgOutOfScope);
+  ScriptRef scriptSet;
+  VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   ScriptRef child;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
 
@@ -68,21 +58,21 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::AddChild(IVadunaPropertySet* pChild
 HRESULT STDMETHODCALLTYPE PropertySetObject::InsertChildAt(IVadunaPropertySet* pChild, long index,
                                                            VARIANT_BOOL* pBool) {
   if (pChild == nullptr) return E_POINTER;
-  const ScriptRef scriptSet = Script();
-  if (scriptSet.empty()) return RecordError(kMsgOutOfScope);
+  ScriptRef scriptSet;
+  VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   ScriptRef child;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
 
   const VARIANT first = BorrowedObject(child.get());
-  const VARIANT second = Int32Argument(index);
+  const VARIANT second = Int32Value(index);
   UniqueVariant result;
   return TruthOfCall(scriptSet.CallMember(script::kInsertChildAt, &first, &second, result.get()), pBool);
 }
 
 HRESULT STDMETHODCALLTYPE PropertySetObject::RemoveChild(long index, VARIANT_BOOL* pBool) {
-  const ScriptRef scriptSet = Script();
-  if (scriptSet.empty()) return RecordError(kMsgOutOfScope);
-  VARIANT argument = Int32Argument(index);
+  ScriptRef scriptSet;
+  VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
+  VARIANT argument = Int32Value(index);
   UniqueVariant result;
   if (FAILED(scriptSet.CallMember(script::kRemoveChild, &argument, result.get()))) {
     StoreTruth(pBool, VARIANT_FALSE);
@@ -94,9 +84,9 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::RemoveChild(long index, VARIANT_BOO
 
 HRESULT STDMETHODCALLTYPE PropertySetObject::GetChild(long index, IVadunaPropertySet** pChild) {
   if (pChild == nullptr) return E_POINTER;
-  const ScriptRef scriptSet = Script();
-  if (scriptSet.empty()) return RecordError(kMsgOutOfScope);
-  VARIANT argument = Int32Argument(index);
+  ScriptRef scriptSet;
+  VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
+  VARIANT argument = Int32Value(index);
   UniqueVariant result;
   const HRESULT hr = scriptSet.CallMember(script::kGetChild, &argument, result.get());
   IDispatch* const found = SUCCEEDED(hr) ? TestedObjectValue(*result.get()) : nullptr;
@@ -110,18 +100,13 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::GetChild(long index, IVadunaPropert
   return WrapChild(child.get(), owner.get(), pChild);
 }
 
-HRESULT STDMETHODCALLTYPE PropertySetObject::GetChildCount(long* count) {
-  if (count == nullptr) return E_POINTER;
-  return ForwardCountGetter(*this, script::kGetChildCount, count);
-}
-
 // The script encodes this set as a string and decodes it into a new script
 // property set that the owner makes. No copy (null and S_FALSE) when the
 // encoding fails or the owner yields no bound property set.
 HRESULT STDMETHODCALLTYPE PropertySetObject::Copy(IVadunaPropertySet** pCopy) {
   if (pCopy == nullptr) return E_POINTER;
-  const ScriptRef scriptSet = Script();
-  if (scriptSet.empty()) return RecordError(kMsgOutOfScope);
+  ScriptRef scriptSet;
+  VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   *pCopy = nullptr;
   // An orphaned set has no application object to make the copy.
   const OwnerRef owner(*this);

@@ -1,15 +1,16 @@
 #include "object_model/server_object_base.h"
 
-#include <cstdlib>
+#include <new>
 #include <utility>
 
+#include "base/unique_resource.h"
+#include "base/variant_builders.h"
 #include "object_model/application_object.h"
 #include "object_model/property_set_object.h"
-#include "object_model/script_contract.h"
-#include "object_model/script_results.h"
+#include "object_model/script/script_contract.h"
+#include "object_model/script/script_results.h"
 #include "object_model/service_object.h"
 #include "object_model/wrapper_registry.h"
-#include "server_host/unique_resource.h"
 
 namespace vaduna {
 
@@ -46,26 +47,32 @@ namespace {
 // when it does not answer IUnknown.
 IUnknown* IdentityOf(IDispatch* object) noexcept {
   ComPtr<IUnknown> identity;
-  if (FAILED(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf())))) {
-    return object;
-  }
+  if (FAILED(object->QueryInterface(IID_PPV_ARGS(&identity)))) return object;
   return identity.Get();  // the object keeps its identity alive; the pointer is compared only
 }
 
 // Writes the wrapper's handle into the script object; a script object that
 // lacks the member is asked to create it when it supports IDispatchEx.
 void WriteHandle(const ScriptRef& script, LONG handle) noexcept {
-  VARIANT value;
-  value.vt = VT_I4;
-  value.lVal = handle;
+  VARIANT value = Int32Value(handle);
   if (SUCCEEDED(script.PutMember(script::kHandleMember, &value))) return;
   script.EnsureMember(script::kHandleMember);
   ComPtr<IDispatchEx> extensible;
-  if (FAILED(script.get()->QueryInterface(IID_IDispatchEx,
-                                          reinterpret_cast<void**>(extensible.GetAddressOf())))) {
-    return;
-  }
+  if (FAILED(script.get()->QueryInterface(IID_PPV_ARGS(&extensible)))) return;
   script.PutMember(script::kHandleMember, &value);  // outcome not looked at
+}
+
+// A new wrapper with count 0 and no script object, or null when out of memory.
+ServerObjectBase* NewWrapper(ObjectKind kind) noexcept {
+  switch (kind) {
+    case ObjectKind::Service:
+      return NewPlainObject<ServiceObject>();
+    case ObjectKind::PropertySet:
+      return NewPlainObject<PropertySetObject>();
+    case ObjectKind::Application:
+      break;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -75,6 +82,12 @@ ServerObjectBase::ServerObjectBase(IUnknown* outer) noexcept : ObjectBase(outer)
 ScriptRef ServerObjectBase::Script() const noexcept {
   SrwShared hold(lock_);
   return script_;
+}
+
+HRESULT ServerObjectBase::ScriptForCall(ScriptRef* script) noexcept {
+  *script = Script();
+  if (script->empty()) return RecordError(kMsgOutOfScope);
+  return S_OK;
 }
 
 bool ServerObjectBase::HasScript() const noexcept {
@@ -145,14 +158,11 @@ bool ServerObjectBase::TryAddRefAsOwner() noexcept {
 
 bool ServerObjectBase::AppendOwnedWrapper(ServerObjectBase* wrapper) noexcept {
   SrwExclusive hold(lock_);
-  if (ownedCount_ == ownedCapacity_) {
-    const size_t capacity = ownedCapacity_ == 0 ? 1 : ownedCapacity_ * 2;
-    void* grown = std::realloc(owned_, capacity * sizeof(ServerObjectBase*));
-    if (grown == nullptr) return false;
-    owned_ = static_cast<ServerObjectBase**>(grown);
-    ownedCapacity_ = capacity;
+  try {
+    owned_.push_back(wrapper);
+  } catch (const std::bad_alloc&) {
+    return false;
   }
-  owned_[ownedCount_++] = wrapper;
   return true;
 }
 
@@ -218,24 +228,19 @@ HRESULT ServerObjectBase::BindScriptObject(ApplicationObject* owner, IUnknown* h
 }
 
 void ServerObjectBase::ReleaseOwnedWrappers() noexcept {
-  ServerObjectBase** owned = nullptr;
-  size_t count = 0;
+  std::vector<ServerObjectBase*> owned;
   {
     SrwExclusive hold(lock_);
-    owned = std::exchange(owned_, nullptr);
-    count = std::exchange(ownedCount_, 0);
-    ownedCapacity_ = 0;
+    owned.swap(owned_);
   }
-  for (size_t i = 0; i < count; ++i) {
-    ServerObjectBase* wrapper = owned[i];
+  for (ServerObjectBase* wrapper : owned) {
     // The link is cut first: an orphaned wrapper never reaches this object
     // again, and the reference it held on it (clients hold it) comes back now.
     if (ServerObjectBase* ownerToRelease = wrapper->CutOwnerLink(this)) {
       ownerToRelease->DualPointer()->Release();
     }
-    wrapper->DualPointer()->Release();
+    wrapper->DualPointer()->Release();  // the list's reference
   }
-  std::free(owned);
 }
 
 void ServerObjectBase::CleanUp() noexcept {
@@ -249,24 +254,29 @@ void ServerObjectBase::CleanUp() noexcept {
     scriptIdentity_ = nullptr;
   }
   if (script) {
-    VARIANT none;
-    none.vt = VT_I4;
-    none.lVal = 0;
+    VARIANT none = Int32Value(0);
     script.PutMember(script::kHandleMember, &none);  // failures ignored
   }
   // The error text goes with errors_ when the memory is freed.
 }
 
-ServerObjectBase* CreateWrapper(ObjectKind kind) noexcept {
-  switch (kind) {
-    case ObjectKind::Service:
-      return NewPlainObject<ServiceObject>();
-    case ObjectKind::PropertySet:
-      return NewPlainObject<PropertySetObject>();
-    case ObjectKind::Application:
-      break;
+HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch* script, REFIID iid,
+                           void** out) noexcept {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  ServerObjectBase* wrapper = NewWrapper(kind);
+  if (wrapper == nullptr) return E_OUTOFMEMORY;
+  void* handedOut = nullptr;
+  const HRESULT hr = wrapper->InnerQueryInterface(iid, &handedOut);
+  if (hr != S_OK) {
+    wrapper->DestroyPlain();  // never handed out
+    return hr;
   }
-  return nullptr;
+  *out = handedOut;
+  // The handle member names the wrapper's own dual interface. A binding
+  // that fails (no script object) leaves an unbound wrapper.
+  wrapper->BindScriptObject(owner, wrapper->DualPointer(), script);
+  return S_OK;
 }
 
 IUnknown* FindWrapper(IDispatch* script, ObjectKind kind) noexcept {
@@ -284,10 +294,7 @@ HRESULT ServerObjectFromInterface(IUnknown* iface, ServerObjectBase** object) no
   *object = nullptr;
   if (iface == nullptr) return E_NOINTERFACE;
   ComPtr<IServerObject> serverObject;
-  if (FAILED(iface->QueryInterface(IID_IServerObject,
-                                   reinterpret_cast<void**>(serverObject.GetAddressOf())))) {
-    return E_NOINTERFACE;
-  }
+  if (FAILED(iface->QueryInterface(IID_PPV_ARGS(&serverObject)))) return E_NOINTERFACE;
   auto* found = dynamic_cast<ServerObjectBase*>(ObjectBase::FromServerObject(serverObject->GetServerObject()));
   if (found == nullptr) return E_NOINTERFACE;
   *object = found;

@@ -9,9 +9,9 @@
 #include <atomic>
 #include <vector>
 
-#include "object_model/error_reporting.h"
-#include "object_model/script_bridge.h"
-#include "server_host/object_base.h"
+#include "hosting/object_base.h"
+#include "object_model/errors/error_reporting.h"
+#include "object_model/script/script_bridge.h"
 
 namespace vaduna {
 
@@ -31,6 +31,10 @@ class ServerObjectBase : public ObjectBase {
   // The wrapped script object, with a reference for the caller; empty when
   // the object has none.
   ScriptRef Script() const noexcept;
+  // The opening of every call into the wrapped script object: *script holds
+  // it for the call, or, when there is none, message 202 is recorded and its
+  // failure (DISP_E_EXCEPTION) answered.
+  HRESULT ScriptForCall(ScriptRef* script) noexcept;
   bool HasScript() const noexcept;
   // Empties the script link (the cell stays): the object answers message 202.
   void DropScript() noexcept;
@@ -86,16 +90,23 @@ class ServerObjectBase : public ObjectBase {
   bool holdsOwner_ = false;            // one reference on owner_ is ours
   ScriptRef script_;                   // the script link; empty when no script object
   IUnknown* scriptIdentity_ = nullptr;  // script_'s IUnknown, for comparison only (not counted)
-  ServerObjectBase** owned_ = nullptr;  // ownedWrappers; each entry holds one reference
-  size_t ownedCount_ = 0;
-  size_t ownedCapacity_ = 0;
+  // ownedWrappers: each entry holds one reference on its wrapper, taken by
+  // LinkOwner and given back by ReleaseOwnedWrappers.
+  std::vector<ServerObjectBase*> owned_;
   std::atomic<LONG> wrapperId_{0};
   ErrorState errors_;
 };
 
-// A new wrapper (service or property set) with count 0 and no script
-// object, or null when out of memory. The dual interface comes with QueryInterface.
-ServerObjectBase* CreateWrapper(ObjectKind kind) noexcept;
+// A new wrapper of kind (service or property set), asked for iid and bound
+// to script under owner; *out receives the caller's reference. E_OUTOFMEMORY,
+// or the QueryInterface failure, leaves *out null and no wrapper behind. A
+// null script leaves the wrapper unbound: it answers message 202.
+HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch* script, REFIID iid,
+                           void** out) noexcept;
+template <class Interface>
+HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch* script, Interface** out) noexcept {
+  return CreateBoundWrapper(kind, owner, script, IID_PPV_ARGS(out));
+}
 
 // The live wrapper of the wanted kind that script's handle member names and
 // that wraps this very script object, returned with one added reference

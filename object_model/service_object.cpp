@@ -1,20 +1,11 @@
 #include "object_model/service_object.h"
 
-#include "object_model/script_contract.h"
-#include "object_model/script_results.h"
+#include "base/hresult.h"
+#include "base/unique_resource.h"
+#include "object_model/script/script_results.h"
 #include "object_model/shared_attachment.h"
-#include "object_model/wrapper_calls.h"
-#include "server_host/hresult.h"
-#include "server_host/unique_resource.h"
 
 namespace vaduna {
-
-ServiceObject::ServiceObject(IUnknown* outer) noexcept : DualObject(outer) {}
-
-HRESULT STDMETHODCALLTYPE ServiceObject::Name(BSTR* str) {
-  if (str == nullptr) return E_POINTER;
-  return ForwardStringGetter(*this, script::kServiceName, nullptr, str);
-}
 
 // The script receives the method name and the input set's script object and
 // answers with the output property set, which is bound into the caller's
@@ -23,8 +14,8 @@ HRESULT STDMETHODCALLTYPE ServiceObject::Name(BSTR* str) {
 HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaPropertySet* pInputArgs,
                                                       IVadunaPropertySet* pOutputArgs, VARIANT_BOOL* pBool) {
   if (method == nullptr || pInputArgs == nullptr || pOutputArgs == nullptr) return E_POINTER;
-  const ScriptRef service = Script();
-  if (service.empty()) return RecordError(kMsgOutOfScope);
+  ScriptRef service;
+  VADUNA_RETURN_IF_FAILED(ScriptForCall(&service));
 
   // Held for the call, so that a concurrent rebinding of the input set cannot
   // release the object the script is given.
@@ -59,9 +50,5 @@ HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaProper
   StoreTruth(pBool, VARIANT_FALSE);
   return S_OK;
 }
-
-HRESULT STDMETHODCALLTYPE ServiceObject::GetLastErrCode(INT* errCode) { return Errors().GetCode(errCode); }
-
-HRESULT STDMETHODCALLTYPE ServiceObject::GetLastErrText(BSTR* Text) { return Errors().GetText(Text); }
 
 }  // namespace vaduna

@@ -2,22 +2,21 @@
 // script service it wraps.
 #pragma once
 
-#include "object_model/server_object_base.h"
+#include "object_model/script/script_contract.h"
+#include "object_model/server_object.h"
+#include "object_model/wrapper_calls.h"
 
 namespace vaduna {
 
-class ServiceObject final : public DualObject<ServerObjectBase, IVadunaService> {
+class ServiceObject final : public ServerObject<IVadunaService, ObjectKind::Service, CLSID_VadunaService> {
  public:
-  explicit ServiceObject(IUnknown* outer) noexcept;
+  explicit ServiceObject(IUnknown* outer) noexcept : ServerObject(outer) {}
 
-  ObjectKind Kind() const noexcept override { return ObjectKind::Service; }
-  const CLSID& ClassId() const noexcept override { return CLSID_VadunaService; }
-
-  HRESULT STDMETHODCALLTYPE Name(BSTR* str) override;
+  HRESULT STDMETHODCALLTYPE Name(BSTR* str) override {
+    return ForwardStringGetter(*this, script::kServiceName, str);
+  }
   HRESULT STDMETHODCALLTYPE InvokeMethod(BSTR method, IVadunaPropertySet* pInputArgs,
                                          IVadunaPropertySet* pOutputArgs, VARIANT_BOOL* pBool) override;
-  HRESULT STDMETHODCALLTYPE GetLastErrCode(INT* errCode) override;
-  HRESULT STDMETHODCALLTYPE GetLastErrText(BSTR* Text) override;
 };
 
 }  // namespace vaduna

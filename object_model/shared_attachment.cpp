@@ -1,11 +1,8 @@
 #include "object_model/shared_attachment.h"
 
-#include <cctype>
-#include <climits>
+#include <cstdlib>
 #include <string>
 #include <utility>
-
-#include "server_host/unique_resource.h"
 
 namespace vaduna {
 namespace {
@@ -15,18 +12,9 @@ constexpr char kTimeoutVariable[] = "VADUNA_HTML_AUTOTIMEOUT";
 
 // The C library's atoi rules (leading white space, one sign, digits up to the
 // first other character, no digits is 0), saturating instead of overflowing.
-LONG ParseAtoi(const char* text) noexcept {
-  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
-  bool negative = false;
-  if (*text == '+' || *text == '-') negative = (*text++ == '-');
-  long long value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    value = value * 10 + (*text - '0');
-    if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) value = INT_MAX;
-  return static_cast<LONG>(value);
+LONG ParseMilliseconds(const std::string& text) noexcept {
+  static_assert(sizeof(long) == sizeof(LONG), "strtol saturates at the limits of LONG");
+  return std::strtol(text.c_str(), nullptr, 10);
 }
 
 // The variable's value, or nothing when it is not set. Read through the
@@ -84,9 +72,9 @@ bool SharedAttachment::WaitUntilReady() const noexcept {
   LONG timeout = 0;
   {
     SrwShared hold(lock_);
-    if (syncEvent_ == nullptr) return false;
+    if (!syncEvent_) return false;
     const HANDLE process = ::GetCurrentProcess();
-    if (!::DuplicateHandle(process, syncEvent_, process, event.put(), SYNCHRONIZE, FALSE, 0)) return false;
+    if (!::DuplicateHandle(process, syncEvent_.get(), process, event.put(), SYNCHRONIZE, FALSE, 0)) return false;
     timeout = syncTimeout_;
   }
   return ::WaitForSingleObject(event.get(), static_cast<DWORD>(timeout)) == WAIT_OBJECT_0;
@@ -99,7 +87,6 @@ HRESULT SharedAttachment::Attach(IDispatch* app) noexcept {
   std::string timeoutText;
   const bool timeoutSet = eventOpened && ReadTimeoutVariable(&timeoutText);
 
-  UniqueHandle replacedEvent;
   IDispatch* abandoned = nullptr;
   {
     SrwExclusive hold(lock_);
@@ -108,9 +95,9 @@ HRESULT SharedAttachment::Attach(IDispatch* app) noexcept {
     // unless that object is gone.
     if (std::exchange(ownsCurrentApp_, false)) abandoned = currentApp_;
     currentApp_ = app;
-    replacedEvent.reset(std::exchange(syncEvent_, opened.release()));
+    std::swap(syncEvent_, opened);  // the replaced event is closed outside the lock
     if (timeoutSet) {
-      const LONG timeout = ParseAtoi(timeoutText.c_str());
+      const LONG timeout = ParseMilliseconds(timeoutText);
       syncTimeout_ = timeout > 0 ? timeout : kDefaultTimeoutMs;
     }
   }
@@ -127,7 +114,7 @@ void SharedAttachment::Detach(IDispatch* attachedApp) noexcept {
       currentApp_ = nullptr;
       if (std::exchange(ownsCurrentApp_, false)) abandoned = attachedApp;
     }
-    closedEvent.reset(std::exchange(syncEvent_, nullptr));
+    std::swap(syncEvent_, closedEvent);
   }
   if (attachedApp != nullptr) attachedApp->Release();  // the reference taken by Attach
   if (abandoned != nullptr) abandoned->Release();     // the record's own, from Abandon
@@ -157,7 +144,7 @@ void SharedAttachment::ResetForTesting() noexcept {
     SrwExclusive hold(lock_);
     app = std::exchange(currentApp_, nullptr);
     ownsCurrentApp_ = false;
-    closedEvent.reset(std::exchange(syncEvent_, nullptr));
+    std::swap(syncEvent_, closedEvent);
     syncTimeout_ = kDefaultTimeoutMs;
   }
   if (app != nullptr) app->Release();

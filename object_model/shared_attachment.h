@@ -6,7 +6,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
-#include "object_model/script_bridge.h"
+#include "base/unique_resource.h"
+#include "object_model/script/script_bridge.h"
 
 namespace vaduna {
 
@@ -27,10 +28,13 @@ class SharedAttachment {
 
   LONG SyncTimeout() const noexcept;
 
-  // AttachAppObject steps 2 to 7: stores app (one reference), opens the
-  // event, reads the time-out. S_FALSE when the event could not be opened.
+  // The attaching half of AttachAppObject: stores app with one reference of
+  // its own, opens the readiness event, reads the time-out. S_FALSE when the
+  // event could not be opened.
   HRESULT Attach(IDispatch* app) noexcept;
-  // OnUnload steps 2 and 3 for the object that attached attachedApp (may be null).
+  // The detaching half of OnUnload, for the object that attached
+  // attachedApp (may be null): the app is no longer current, the event
+  // handle is closed, and the reference Attach took is given back.
   void Detach(IDispatch* attachedApp) noexcept;
   // The object that attached attachedApp is destroyed without OnUnload: a
   // current app stays attached, its reference now the record's own, given
@@ -46,9 +50,10 @@ class SharedAttachment {
  private:
   SharedAttachment() noexcept = default;
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
+  // One reference, shared with the application object that attached it.
   IDispatch* currentApp_ = nullptr;
   bool ownsCurrentApp_ = false;  // the object that attached currentApp_ is gone
-  HANDLE syncEvent_ = nullptr;
+  UniqueHandle syncEvent_;
   LONG syncTimeout_ = kDefaultTimeoutMs;
 };
 

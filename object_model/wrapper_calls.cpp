@@ -1,11 +1,12 @@
 #include "object_model/wrapper_calls.h"
 
-#include "object_model/application_object.h"
-#include "object_model/script_results.h"
-#include "server_host/unique_resource.h"
-
 #include <optional>
 #include <utility>
+
+#include "base/hresult.h"
+#include "base/unique_resource.h"
+#include "object_model/application_object.h"
+#include "object_model/script/script_results.h"
 
 namespace vaduna {
 
@@ -13,30 +14,6 @@ OwnerRef::OwnerRef(const ServerObjectBase& wrapper) noexcept : owner_(wrapper.Ac
 
 OwnerRef::~OwnerRef() {
   if (owner_ != nullptr) owner_->DualPointer()->Release();
-}
-
-VARIANT BorrowedString(BSTR text) noexcept {
-  VARIANT value;
-  ::VariantInit(&value);
-  value.vt = VT_BSTR;
-  value.bstrVal = text;
-  return value;
-}
-
-VARIANT BorrowedObject(IDispatch* object) noexcept {
-  VARIANT value;
-  ::VariantInit(&value);
-  value.vt = VT_DISPATCH;
-  value.pdispVal = object;
-  return value;
-}
-
-VARIANT Int32Argument(LONG number) noexcept {
-  VARIANT value;
-  ::VariantInit(&value);
-  value.vt = VT_I4;
-  value.lVal = number;
-  return value;
 }
 
 HRESULT TruthOfCall(HRESULT callResult, VARIANT_BOOL* out) noexcept {
@@ -50,8 +27,9 @@ HRESULT TruthOfCall(HRESULT callResult, VARIANT_BOOL* out) noexcept {
 
 HRESULT ForwardTruthSetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument,
                            VARIANT_BOOL* out) noexcept {
-  const ScriptRef script = wrapper.Script();
-  if (script.empty()) return wrapper.RecordError(kMsgOutOfScope);
+  if (argument == nullptr) return E_POINTER;
+  ScriptRef script;
+  VADUNA_RETURN_IF_FAILED(wrapper.ScriptForCall(&script));
   VARIANT borrowed = BorrowedString(argument);
   UniqueVariant result;
   if (FAILED(script.CallMember(member, &borrowed, result.get()))) {
@@ -62,10 +40,11 @@ HRESULT ForwardTruthSetter(ServerObjectBase& wrapper, const wchar_t* member, BST
   return S_OK;
 }
 
-HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, VARIANT* argument,
-                            BSTR* out) noexcept {
-  const ScriptRef script = wrapper.Script();
-  if (script.empty()) return wrapper.RecordError(kMsgOutOfScope);
+namespace {
+
+HRESULT CallStringGetter(ServerObjectBase& wrapper, const wchar_t* member, VARIANT* argument, BSTR* out) noexcept {
+  ScriptRef script;
+  VADUNA_RETURN_IF_FAILED(wrapper.ScriptForCall(&script));
   UniqueVariant result;
   const HRESULT hr = argument != nullptr ? script.CallMember(member, argument, result.get())
                                          : script.CallMember(member, result.get());
@@ -74,9 +53,23 @@ HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, VA
   return TakeStringResult(result.get(), out);
 }
 
+}  // namespace
+
+HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR* out) noexcept {
+  if (out == nullptr) return E_POINTER;
+  return CallStringGetter(wrapper, member, nullptr, out);
+}
+
+HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument, BSTR* out) noexcept {
+  if (argument == nullptr || out == nullptr) return E_POINTER;
+  VARIANT borrowed = BorrowedString(argument);
+  return CallStringGetter(wrapper, member, &borrowed, out);
+}
+
 HRESULT ForwardCountGetter(ServerObjectBase& wrapper, const wchar_t* member, long* out) noexcept {
-  const ScriptRef script = wrapper.Script();
-  if (script.empty()) return wrapper.RecordError(kMsgOutOfScope);
+  if (out == nullptr) return E_POINTER;
+  ScriptRef script;
+  VADUNA_RETURN_IF_FAILED(wrapper.ScriptForCall(&script));
   UniqueVariant result;
   if (FAILED(script.CallMember(member, result.get()))) return S_FALSE;
   const std::optional<LONG> count = CountValue(*result.get());

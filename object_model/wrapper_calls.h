@@ -1,13 +1,14 @@
-// The call shapes shared by the service and property set methods: argument
-// VARIANTs that borrow the client's values, and the bodies of the truth
-// setters, string getters and count getters. Each body checks that the
-// wrapper has a script object (message 202 otherwise), makes one script call
-// and converts its answer; the caller has checked its pointer arguments.
+// The call shapes shared by the service and property set methods: the
+// bodies of the truth setters, string getters and count getters. Each body
+// checks that the wrapper has a script object (message 202 otherwise), makes
+// one script call and converts its answer; the caller has checked its
+// pointer arguments.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
 
+#include "base/variant_builders.h"
 #include "object_model/server_object_base.h"
 
 namespace vaduna {
@@ -26,13 +27,6 @@ class OwnerRef {
   ApplicationObject* owner_;
 };
 
-// VT_BSTR holding the caller's string itself: neither copied nor freed.
-VARIANT BorrowedString(BSTR text) noexcept;
-// VT_DISPATCH holding object without an added reference.
-VARIANT BorrowedObject(IDispatch* object) noexcept;
-// VT_I4 holding value.
-VARIANT Int32Argument(LONG value) noexcept;
-
 // Stores value in *out when out is given.
 inline void StoreTruth(VARIANT_BOOL* out, VARIANT_BOOL value) noexcept {
   if (out != nullptr) *out = value;
@@ -43,18 +37,19 @@ inline void StoreTruth(VARIANT_BOOL* out, VARIANT_BOOL value) noexcept {
 HRESULT TruthOfCall(HRESULT callResult, VARIANT_BOOL* out) noexcept;
 
 // member(argument) answering a truth value (setter truth rule) into *out when
-// given; S_FALSE and VARIANT_FALSE when the call fails.
+// given; S_FALSE and VARIANT_FALSE when the call fails. E_POINTER for a null
+// argument.
 HRESULT ForwardTruthSetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument,
                            VARIANT_BOOL* out) noexcept;
 
-// member(), or member(*argument) when argument is given, answering a string
-// that passes to *out (string rule). *out is not written when the call fails
-// (S_FALSE).
-HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, VARIANT* argument,
-                            BSTR* out) noexcept;
+// member(), or member(argument), answering a string that passes to *out
+// (string rule). *out is not written when the call fails (S_FALSE).
+// E_POINTER for a null out or argument.
+HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR* out) noexcept;
+HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument, BSTR* out) noexcept;
 
 // member() answering a 32-bit count into *out. *out is not written when the
-// call fails or the answer is no number (S_FALSE).
+// call fails or the answer is no number (S_FALSE). E_POINTER for a null out.
 HRESULT ForwardCountGetter(ServerObjectBase& wrapper, const wchar_t* member, long* out) noexcept;
 
 // The script object of a property set that a client passed in, with a

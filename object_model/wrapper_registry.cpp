@@ -3,7 +3,7 @@
 #include <new>
 #include <unordered_map>
 
-#include "server_host/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace vaduna::wrapper_registry {
 namespace {

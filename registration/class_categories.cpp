@@ -8,7 +8,7 @@
 #include <string>
 
 #include "registration/module_registration.h"
-#include "server_host/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace vaduna {
 namespace {

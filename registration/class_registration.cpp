@@ -4,7 +4,7 @@
 #include <objbase.h>
 
 #include "registration/module_registration.h"
-#include "server_host/hresult.h"
+#include "base/hresult.h"
 
 namespace vaduna {
 namespace {

@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "registration/script_registrar.h"
-#include "server_host/hresult.h"
+#include "base/hresult.h"
 
 namespace vaduna {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "server_host/class_table.h"
+#include "hosting/class_table.h"
 
 namespace vaduna {
 
@@ -40,14 +40,12 @@ HRESULT AddCommonPlaceholders(ScriptRegistrar& registrar) noexcept;
 // holds 2 * wcslen(source) + 1 units.
 void EscapeQuotes(const wchar_t* source, wchar_t* destination) noexcept;
 
-// Walks Module().ClassTable() in order: each row's registry function, then its
-// categories; the type library last when asked. Stops at the first failure.
-HRESULT RegisterAll(bool withTypeLibrary, const CLSID* onlyClass) noexcept;
-// Walks the table in order: categories, then the row's registry function;
-// the type library last when asked. Stops at the first failure.
-HRESULT UnregisterAll(bool withTypeLibrary, const CLSID* onlyClass) noexcept;
-// The same walks over a given table (ended by a row with a null clsid).
+// Walks table (ended by a row with a null clsid) in order: each row's registry
+// function, then its categories; the type library last when asked. Stops at
+// the first failure. onlyClass, when given, selects one row.
 HRESULT RegisterAll(const ClassEntry* table, bool withTypeLibrary, const CLSID* onlyClass) noexcept;
+// Walks table in order: a row's categories, then its registry function; the
+// type library last when asked. Stops at the first failure.
 HRESULT UnregisterAll(const ClassEntry* table, bool withTypeLibrary, const CLSID* onlyClass) noexcept;
 
 // Writes (doRegister) or removes a class's categories through the component

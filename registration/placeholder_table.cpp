@@ -1,6 +1,6 @@
 #include "registration/placeholder_table.h"
 
-#include "server_host/hresult.h"
+#include "base/hresult.h"
 
 namespace vaduna {
 

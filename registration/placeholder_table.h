@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "server_host/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace vaduna {
 

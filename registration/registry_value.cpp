@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "server_host/hresult.h"
+#include "base/hresult.h"
 
 namespace vaduna {
 namespace {

@@ -4,8 +4,8 @@
 #include <iterator>
 
 #include "registration/registry_value.h"
-#include "server_host/hresult.h"
-#include "server_host/unique_resource.h"
+#include "base/hresult.h"
+#include "base/unique_resource.h"
 
 namespace vaduna {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "registration/placeholder_table.h"
 #include "registration/script_lexer.h"
-#include "server_host/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace vaduna {
 

@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "server_host/hresult.h"
-#include "server_host/unique_resource.h"
+#include "base/hresult.h"
+#include "base/unique_resource.h"
 
 namespace vaduna {
 namespace {

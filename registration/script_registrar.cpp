@@ -5,8 +5,8 @@
 
 #include "registration/module_registration.h"
 #include "registration/script_interpreter.h"
-#include "server_host/hresult.h"
-#include "server_host/unique_resource.h"
+#include "base/hresult.h"
+#include "base/unique_resource.h"
 
 namespace vaduna {
 namespace {

@@ -15,9 +15,4 @@ const wchar_t* NextSwitch(const wchar_t* text, const wchar_t* separators) noexce
 // and ends the command line; Serve otherwise.
 SwitchAction ScanSwitches(const wchar_t* commandLine) noexcept;
 
-// Register: script 100 (result ignored), then RegisterAll(true, nullptr).
-// Unregister: likewise with UnregisterAll. Serve: S_OK. The result is the
-// process's exit code.
-HRESULT RunSwitchAction(SwitchAction action) noexcept;
-
 }  // namespace vaduna

@@ -7,8 +7,8 @@
 #include <cwchar>
 
 #include "registration/module_registration.h"
-#include "server_host/hresult.h"
-#include "server_host/unique_resource.h"
+#include "base/hresult.h"
+#include "base/unique_resource.h"
 
 namespace vaduna {
 namespace {

@@ -14,8 +14,8 @@
 #include <cwchar>
 #include <string>
 
-#include "server_host/hresult.h"
-#include "server_host/unique_resource.h"
+#include "base/hresult.h"
+#include "base/unique_resource.h"
 #include "tools/page_host/page_script.h"
 #include "tools/page_host/script_site.h"
 

@@ -1,7 +1,7 @@
 #include "tools/page_host/page_script.h"
 
-#include "server_host/hresult.h"
-#include "server_host/unique_resource.h"
+#include "base/hresult.h"
+#include "base/unique_resource.h"
 
 namespace page_host {
 namespace {

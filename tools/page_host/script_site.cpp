@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "server_host/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace page_host {
 namespace {

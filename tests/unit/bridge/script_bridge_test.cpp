@@ -1,7 +1,7 @@
 // The bridge against counting, recording fake script objects: what reaches
 // the script, in which order, with which fixed values, and what it costs in
 // references.
-#include "object_model/script_bridge.h"
+#include "object_model/script/script_bridge.h"
 
 #include <gtest/gtest.h>
 

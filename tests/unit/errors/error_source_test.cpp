@@ -1,6 +1,6 @@
 // The published record names the failing class by its version-dependent
 // ProgID once the class is registered.
-#include "object_model/error_reporting.h"
+#include "object_model/errors/error_reporting.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "object_model/interfaces.h"
-#include "server_host/unique_resource.h"
+#include "interface/interfaces.h"
+#include "base/unique_resource.h"
 #include "vaduna_guids.h"
 
 namespace vaduna {

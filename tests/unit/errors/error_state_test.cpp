@@ -1,6 +1,6 @@
 // An object's error state: message texts from the executable's string table,
 // sticky code and text, a fresh copy per read, safe under concurrent use.
-#include "object_model/error_reporting.h"
+#include "object_model/errors/error_reporting.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "object_model/interfaces.h"
+#include "interface/interfaces.h"
 
 namespace vaduna {
 namespace {

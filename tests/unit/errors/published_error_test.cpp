@@ -1,5 +1,5 @@
 // The error record a failure publishes on the calling thread.
-#include "object_model/error_reporting.h"
+#include "object_model/errors/error_reporting.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "object_model/interfaces.h"
+#include "interface/interfaces.h"
 
 namespace vaduna {
 namespace {

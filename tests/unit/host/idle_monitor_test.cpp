@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "server_host/server_module.h"
+#include "hosting/server_module.h"
 
 namespace vaduna {
 namespace {

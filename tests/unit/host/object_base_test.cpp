@@ -1,4 +1,4 @@
-#include "server_host/object_base.h"
+#include "hosting/object_base.h"
 
 #include <gtest/gtest.h>
 

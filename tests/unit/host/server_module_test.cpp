@@ -1,4 +1,4 @@
-#include "server_host/server_module.h"
+#include "hosting/server_module.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "server_host/class_table.h"
+#include "hosting/class_table.h"
 
 namespace vaduna {
 namespace {

@@ -2,7 +2,7 @@
 // records what it sees, and GetLastErrCode answers a fixed value.
 #pragma once
 
-#include "server_host/object_base.h"
+#include "hosting/object_base.h"
 
 namespace vaduna::testing {
 
@@ -19,7 +19,14 @@ struct CleanUpSeen {
 };
 inline CleanUpSeen g_cleanUp;
 
-class TestObject : public DualObject<ObjectBase, IVadunaService> {
+// The server's type library, which every test executable carries.
+struct TestTypeLibrary {
+  static const GUID& Id() noexcept { return LIBID_VADUNAHTMLLib; }
+  static constexpr WORD kMajor = 1;
+  static constexpr WORD kMinor = 0;
+};
+
+class TestObject : public DualObject<ObjectBase, IVadunaService, TestTypeLibrary> {
  public:
   explicit TestObject(IUnknown* outer) noexcept : DualObject(outer) {}
 

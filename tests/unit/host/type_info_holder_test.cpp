@@ -1,12 +1,12 @@
-#include "server_host/type_info_holder.h"
+#include "hosting/type_info_holder.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
 #include <string>
 
-#include "server_host/hresult.h"
-#include "server_host/unique_resource.h"
+#include "base/hresult.h"
+#include "base/unique_resource.h"
 #include "tests/unit/host/test_object.h"
 
 namespace vaduna {

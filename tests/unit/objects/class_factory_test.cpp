@@ -2,8 +2,8 @@
 // the server lock, and registration with the runtime in table order.
 #include <objsafe.h>
 
-#include "server_host/class_factory.h"
-#include "server_host/class_table.h"
+#include "hosting/class_factory.h"
+#include "server/server_classes.h"
 #include "tests/unit/objects/objects_fixture.h"
 
 namespace vaduna::test {

@@ -13,8 +13,8 @@
 #include "object_model/server_object_base.h"
 #include "object_model/service_object.h"
 #include "object_model/shared_attachment.h"
-#include "server_host/object_base.h"
-#include "server_host/server_module.h"
+#include "hosting/object_base.h"
+#include "hosting/server_module.h"
 #include "tests/support/fake_script_object.h"
 
 namespace vaduna::test {

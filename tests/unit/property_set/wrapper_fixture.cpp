@@ -1,8 +1,10 @@
 #include "tests/unit/property_set/wrapper_fixture.h"
 
+#include "object_model/property_set_object.h"
+#include "object_model/service_object.h"
 #include "object_model/shared_attachment.h"
-#include "server_host/object_base.h"
-#include "server_host/server_module.h"
+#include "hosting/object_base.h"
+#include "hosting/server_module.h"
 
 namespace vaduna::test {
 
@@ -72,19 +74,13 @@ ComPtr<IVadunaService> WrapperTest::BoundService(FakeScriptObject* script) {
 
 ComPtr<IVadunaPropertySet> WrapperTest::UnboundSet() {
   ComPtr<IVadunaPropertySet> set;
-  ServerObjectBase* wrapper = CreateWrapper(ObjectKind::PropertySet);
-  EXPECT_NE(wrapper, nullptr);
-  EXPECT_EQ(wrapper->InnerQueryInterface(IID_IVadunaPropertySet, reinterpret_cast<void**>(set.GetAddressOf())),
-            S_OK);
+  EXPECT_EQ(CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set)), S_OK);
   return set;
 }
 
 ComPtr<IVadunaService> WrapperTest::UnboundService() {
   ComPtr<IVadunaService> service;
-  ServerObjectBase* wrapper = CreateWrapper(ObjectKind::Service);
-  EXPECT_NE(wrapper, nullptr);
-  EXPECT_EQ(wrapper->InnerQueryInterface(IID_IVadunaService, reinterpret_cast<void**>(service.GetAddressOf())),
-            S_OK);
+  EXPECT_EQ(CreateObjectInstance<ServiceObject>(nullptr, IID_PPV_ARGS(&service)), S_OK);
   return service;
 }
 

@@ -14,7 +14,7 @@
 
 #include "object_model/application_object.h"
 #include "object_model/server_object_base.h"
-#include "server_host/unique_resource.h"
+#include "base/unique_resource.h"
 #include "tests/support/fake_script_object.h"
 
 namespace vaduna::test {

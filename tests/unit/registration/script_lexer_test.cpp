@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "server_host/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace vaduna {
 namespace {

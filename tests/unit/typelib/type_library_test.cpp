@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "object_model/interfaces.h"
+#include "interface/interfaces.h"
 
 namespace {
 

@@ -1,0 +1,61 @@
+#include "hosting/class_factory.h"
+
+#include <new>
+
+#include "hosting/object_base.h"
+#include "hosting/server_module.h"
+
+namespace vaduna {
+
+HRESULT STDMETHODCALLTYPE ClassFactory::QueryInterface(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  // One-entry interface table; IUnknown is answered by its first entry.
+  if (!::IsEqualGUID(iid, IID_IUnknown) && !::IsEqualGUID(iid, IID_IClassFactory)) return E_NOINTERFACE;
+  AddRef();
+  *out = static_cast<IClassFactory*>(this);
+  return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE ClassFactory::AddRef() { return static_cast<ULONG>(++count_); }
+
+ULONG STDMETHODCALLTYPE ClassFactory::Release() {
+  const LONG count = --count_;
+  if (count == 0) {
+    count_ = kDestructionGuard;
+    delete this;
+  }
+  return static_cast<ULONG>(count);
+}
+
+HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (outer != nullptr && !::IsEqualGUID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+  return creator_(outer, iid, out);
+}
+
+HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL lock) {
+  if (lock) {
+    Module().Lock();
+  } else {
+    Module().Unlock();
+  }
+  return S_OK;
+}
+
+HRESULT CreateClassObject(InstanceCreator creator, REFIID iid, void** out) noexcept {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  auto* factory = new (std::nothrow) ClassFactory(creator);
+  if (factory == nullptr) return E_OUTOFMEMORY;
+  const HRESULT hr = factory->QueryInterface(iid, out);
+  if (hr != S_OK) {
+    // Never handed out: the count is still 0, and one pair destroys it.
+    factory->AddRef();
+    factory->Release();
+  }
+  return hr;
+}
+
+}  // namespace vaduna

@@ -1,0 +1,46 @@
+// The class object of every row of the class table: an ordinary factory that
+// makes a new object per CreateInstance. Its own count does not hold the
+// server: only LockServer and the objects it makes do.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include <atomic>
+
+#include "hosting/class_table.h"
+
+namespace vaduna {
+
+class ClassFactory final : public IClassFactory {
+ public:
+  explicit ClassFactory(InstanceCreator creator) noexcept : creator_(creator) {}
+  ClassFactory(const ClassFactory&) = delete;
+  ClassFactory& operator=(const ClassFactory&) = delete;
+
+  // IUnknown and IClassFactory only.
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  // Interlocked; the release to 0 writes the destruction guard and frees the object.
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+
+  // E_POINTER for a null out; CLASS_E_NOAGGREGATION for a controlling object
+  // with any interface but IUnknown; otherwise the instance creator's result.
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
+  // Lock or Unlock on the module; always S_OK. Not counted per client.
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
+
+  LONG RefCount() const noexcept { return count_.load(); }
+
+ private:
+  ~ClassFactory() = default;
+  std::atomic<LONG> count_{0};
+  const InstanceCreator creator_;
+};
+
+// The class-object creator of every row: a new ClassFactory for creator,
+// asked for iid. E_POINTER for a null out, E_OUTOFMEMORY without memory, or
+// the QueryInterface result (the factory is destroyed unless it is S_OK).
+HRESULT CreateClassObject(InstanceCreator creator, REFIID iid, void** out) noexcept;
+
+}  // namespace vaduna

@@ -1,0 +1,67 @@
+// The idle monitor: ends the server once the lock count has fallen to 0 and
+// stayed there for the quiet period.
+#include "hosting/server_module.h"
+#include "base/unique_resource.h"
+
+namespace vaduna {
+
+bool ServerModule::CreateShutdownEvent() noexcept {
+  HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (event == nullptr) return false;
+  HANDLE old = nullptr;
+  {
+    SrwExclusive hold(eventLock_);
+    old = shutdownEvent_.exchange(event);
+  }
+  if (old != nullptr) ::CloseHandle(old);
+  return true;
+}
+
+void ServerModule::CloseShutdownEvent() noexcept {
+  HANDLE event = nullptr;
+  {
+    SrwExclusive hold(eventLock_);
+    event = shutdownEvent_.exchange(nullptr);
+  }
+  if (event != nullptr) ::CloseHandle(event);
+}
+
+bool ServerModule::StartMonitor() noexcept {
+  HANDLE thread = ::CreateThread(nullptr, 0, &MonitorProc, this, 0, nullptr);
+  if (thread == nullptr) return false;
+  // The monitor is never waited on; its handle is not kept.
+  ::CloseHandle(thread);
+  return true;
+}
+
+DWORD WINAPI ServerModule::MonitorProc(void* module) noexcept {
+  return static_cast<ServerModule*>(module)->RunMonitor();
+}
+
+DWORD ServerModule::RunMonitor() noexcept {
+  // Only this thread closes the event, so it may hold the handle while waiting.
+  HANDLE event = shutdownEvent_.load();
+  for (;;) {
+    // The first signal can only come from a fall of the count to 0. A wait
+    // that cannot be made ends the monitor without ending the server.
+    if (::WaitForSingleObject(event, INFINITE) != WAIT_OBJECT_0) return 0;
+
+    // Quiet period: every further fall to 0 starts it afresh. A time-out or
+    // a failed wait ends it; the checks below decide either way.
+    do {
+      activity_.store(false);
+    } while (::WaitForSingleObject(event, kIdleTimeoutMs) == WAIT_OBJECT_0);
+    if (InUse()) continue;
+
+    suspend_();
+    // A client may have got in before the suspension took effect; the class
+    // objects then stay suspended and the server ends after the next quiet period.
+    if (InUse()) continue;
+
+    CloseShutdownEvent();
+    ::PostThreadMessageW(mainThreadId_, WM_QUIT, 0, 0);
+    return 0;
+  }
+}
+
+}  // namespace vaduna

@@ -1,0 +1,99 @@
+#include "hosting/server_module.h"
+
+#include <new>
+#include <utility>
+
+#include "hosting/class_table.h"
+#include "base/unique_resource.h"
+
+namespace vaduna {
+
+struct ServerModule::TermEntry {
+  TermCallback callback;
+  void* argument;
+  TermEntry* next;
+};
+
+ServerModule::ServerModule() noexcept { ::InitializeCriticalSection(&staticLock_); }
+
+ServerModule::~ServerModule() {
+  CloseShutdownEvent();
+  if (!initialised_) return;
+  FreeTermList();
+  ::DeleteCriticalSection(&staticLock_);
+}
+
+LONG ServerModule::Lock() noexcept { return ++lockCount_; }
+
+LONG ServerModule::Unlock() noexcept {
+  const LONG count = --lockCount_;
+  if (count != 0) return count;
+  // The flag first: a monitor woken by the signal must see it.
+  activity_.store(true);
+  {
+    SrwShared hold(eventLock_);
+    if (HANDLE event = shutdownEvent_.load()) ::SetEvent(event);
+  }
+  return count;
+}
+
+HRESULT ServerModule::AddTermFunc(TermCallback callback, void* argument) noexcept {
+  auto* entry = new (std::nothrow) TermEntry{callback, argument, nullptr};
+  if (entry == nullptr) return E_OUTOFMEMORY;
+  CriticalSectionGuard guard(staticLock_);
+  entry->next = termList_;
+  termList_ = entry;
+  return S_OK;
+}
+
+void ServerModule::Init(const ClassEntry* classTable) noexcept {
+  classTable_ = classTable;
+  if (classTable == nullptr) return;
+  for (const ClassEntry* row = classTable; row->clsid != nullptr; ++row) {
+    if (row->classHook != nullptr) row->classHook(true);
+  }
+}
+
+void ServerModule::Term() noexcept {
+  if (!initialised_) return;
+  if (classTable_ != nullptr) {
+    for (const ClassEntry* row = classTable_; row->clsid != nullptr; ++row) {
+      if (IUnknown* cached = row->cachedClassObject) {
+        // A row with a cached object is a writable one: the table is mutable.
+        const_cast<ClassEntry*>(row)->cachedClassObject = nullptr;
+        cached->Release();
+      }
+      if (row->classHook != nullptr) row->classHook(false);
+    }
+  }
+  TermEntry* entry = nullptr;
+  {
+    CriticalSectionGuard guard(staticLock_);
+    entry = std::exchange(termList_, nullptr);
+  }
+  // Newest first; each node is freed only after its callback returned.
+  while (entry != nullptr) {
+    entry->callback(entry->argument);
+    delete std::exchange(entry, entry->next);
+  }
+  ::DeleteCriticalSection(&staticLock_);
+  initialised_ = false;
+}
+
+void ServerModule::FreeTermList() noexcept {
+  while (termList_ != nullptr) delete std::exchange(termList_, termList_->next);
+}
+
+ServerModule& Module() noexcept {
+  // Never destroyed: objects and holders may still reach it while the
+  // process's exit processing runs.
+  static ServerModule* const module = new ServerModule();
+  return *module;
+}
+
+namespace {
+// The module exists before the entry point runs.
+[[maybe_unused]] ServerModule& g_moduleAtStartUp = Module();
+}  // namespace
+
+}  // namespace vaduna

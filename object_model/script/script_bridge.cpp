@@ -1,0 +1,119 @@
+#include "object_model/script/script_bridge.h"
+
+#include <wrl/client.h>
+
+#include "base/hresult.h"
+#include "base/unique_resource.h"
+#include "base/variant_builders.h"
+#include "interface/interfaces.h"
+
+namespace vaduna {
+namespace {
+
+// LOCALE_USER_DEFAULT, for the lookup and the invocation alike.
+constexpr LCID kScriptLocale = 0x0400;
+
+// One name per lookup; the identifier is never cached, so a member the script
+// adds or replaces between two calls is seen as it is now.
+HRESULT LookUp(IDispatch* object, const wchar_t* name, DISPID* id) noexcept {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  return object->GetIDsOfNames(IID_NULL, names, 1, kScriptLocale, id);
+}
+
+// No EXCEPINFO and no argument-error index: a script failure reaches the
+// server only as this HRESULT.
+HRESULT InvokeKind(IDispatch* object, DISPID id, WORD kind, DISPPARAMS* params, VARIANT* result) noexcept {
+  return object->Invoke(id, IID_NULL, kScriptLocale, kind, params, result, nullptr, nullptr);
+}
+
+HRESULT InvokeMethod(IDispatch* object, const wchar_t* name, VARIANT* args, UINT count,
+                     VARIANT* result) noexcept {
+  if (object == nullptr || name == nullptr) return E_INVALIDARG;
+  DISPID id = DISPID_UNKNOWN;
+  VADUNA_RETURN_IF_FAILED(LookUp(object, name, &id));
+  if (count != 0 && args == nullptr) return E_INVALIDARG;
+  DISPPARAMS params{count != 0 ? args : nullptr, nullptr, count, 0};
+  return InvokeKind(object, id, DISPATCH_METHOD, &params, result);
+}
+
+// Copies source into an empty slot; a failed copy stands in as VT_ERROR
+// carrying the copy's HRESULT, so the call still goes ahead.
+void CopyArgument(VARIANT* slot, const VARIANT* source) noexcept {
+  const HRESULT copied = ::VariantCopy(slot, const_cast<VARIANT*>(source));
+  if (FAILED(copied)) *slot = ErrorValue(copied);
+}
+
+bool PutsByReference(VARTYPE type) noexcept {
+  return type == VT_UNKNOWN || type == VT_DISPATCH || (type & (VT_ARRAY | VT_BYREF)) != 0;
+}
+
+}  // namespace
+
+HRESULT ScriptRef::CallMember(const wchar_t* name, VARIANT* result) const noexcept {
+  return InvokeMethod(get(), name, nullptr, 0, result);
+}
+
+HRESULT ScriptRef::CallMember(const wchar_t* name, VARIANT* arg, VARIANT* result) const noexcept {
+  return InvokeMethod(get(), name, arg, 1, result);
+}
+
+HRESULT ScriptRef::CallMember(const wchar_t* name, const VARIANT* first, const VARIANT* second,
+                              VARIANT* result) const noexcept {
+  if (empty() || name == nullptr) return E_INVALIDARG;
+  DISPID id = DISPID_UNKNOWN;
+  VADUNA_RETURN_IF_FAILED(LookUp(get(), name, &id));
+  if (first == nullptr || second == nullptr) return E_INVALIDARG;
+  // Element 0 is the last argument: the script sees first, then second. The
+  // copies are the call's own and are cleared after it whatever happens.
+  VARIANT args[2] = {EmptyValue(), EmptyValue()};
+  CopyArgument(&args[0], second);
+  CopyArgument(&args[1], first);
+  DISPPARAMS params{args, nullptr, 2, 0};
+  const HRESULT invoked = InvokeKind(get(), id, DISPATCH_METHOD, &params, result);
+  for (VARIANT& arg : args) ::VariantClear(&arg);
+  return invoked;
+}
+
+HRESULT ScriptRef::CallMember(const wchar_t* name, VARIANT* args, UINT count, VARIANT* result) const noexcept {
+  return InvokeMethod(get(), name, args, count, result);
+}
+
+HRESULT ScriptRef::GetMember(const wchar_t* name, VARIANT* result) const noexcept {
+  if (empty() || name == nullptr) return E_INVALIDARG;
+  DISPID id = DISPID_UNKNOWN;
+  VADUNA_RETURN_IF_FAILED(LookUp(get(), name, &id));
+  if (result == nullptr) return E_POINTER;
+  DISPPARAMS params{nullptr, nullptr, 0, 0};
+  return InvokeKind(get(), id, DISPATCH_PROPERTYGET, &params, result);
+}
+
+HRESULT ScriptRef::PutMember(const wchar_t* name, VARIANT* value) const noexcept {
+  if (empty() || name == nullptr) return E_INVALIDARG;
+  DISPID id = DISPID_UNKNOWN;
+  VADUNA_RETURN_IF_FAILED(LookUp(get(), name, &id));
+  return PutMemberById(id, value);
+}
+
+HRESULT ScriptRef::PutMemberById(DISPID id, VARIANT* value) const noexcept {
+  if (value == nullptr) return E_POINTER;
+  if (empty()) return E_INVALIDARG;
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS params{value, &named, 1, 1};
+  if (PutsByReference(value->vt)) {
+    const HRESULT byReference = InvokeKind(get(), id, DISPATCH_PROPERTYPUTREF, &params, nullptr);
+    if (SUCCEEDED(byReference)) return byReference;
+  }
+  return InvokeKind(get(), id, DISPATCH_PROPERTYPUT, &params, nullptr);
+}
+
+void ScriptRef::EnsureMember(const wchar_t* name) const noexcept {
+  if (object_ == nullptr || name == nullptr) return;
+  Microsoft::WRL::ComPtr<IDispatchEx> expandable;
+  if (FAILED(object_.As(&expandable)) || !expandable) return;
+  UniqueBstr memberName(::SysAllocString(name));
+  if (!memberName) return;
+  DISPID ignored = DISPID_UNKNOWN;
+  expandable->GetDispID(memberName.get(), fdexNameEnsure, &ignored);
+}
+
+}  // namespace vaduna

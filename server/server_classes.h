@@ -1,0 +1,12 @@
+// The server's class table: one row per automation class.
+#pragma once
+
+#include "hosting/class_table.h"
+
+namespace vaduna {
+
+// The rows in table order, followed by the end row. Mutable: the cookies are
+// written by registration with the runtime.
+ClassEntry* ServerClassTable() noexcept;
+
+}  // namespace vaduna

@@ -1,0 +1,16 @@
+// What a registration switch asks for, carried out over the server's class table.
+#pragma once
+
+#include <windows.h>
+
+#include "hosting/class_table.h"
+#include "registration/switch_scan.h"
+
+namespace vaduna {
+
+// Register: the application identity script (its result ignored), then every
+// row of table and the type library. Unregister: likewise, removing. Serve:
+// S_OK. The result is the process's exit code.
+HRESULT RunSwitchAction(SwitchAction action, const ClassEntry* table) noexcept;
+
+}  // namespace vaduna
