@@ -899,7 +899,6 @@ async function probeStatus(fetchFunction, permissions, where, signal) {
     method: "GET",
     cache: "no-store",
     credentials: "omit",
-    redirect: "error",
     targetAddressSpace: "loopback",
     signal,
   };
@@ -908,7 +907,8 @@ async function probeStatus(fetchFunction, permissions, where, signal) {
     response = await fetchFunction(where.status, { ...init, mode: "cors" });
   } catch (corsFailure) {
     if (signal.aborted) return;
-    // A CORS refusal and an unreachable port look the same to the page; an opaque request tells them apart.
+    // A CORS refusal and an unreachable port look the same to the page; an opaque request tells them apart
+    // (browsers reject a no-cors request whose redirect mode is not "follow").
     let reachable = true;
     try {
       await fetchFunction(where.status, { ...init, mode: "no-cors" });

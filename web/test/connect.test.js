@@ -12,6 +12,9 @@ async function failure({ cors = networkError, noCors = networkError, permissions
   const requests = [];
   const fetch = (url, init) => {
     requests.push({ url, mode: init.mode, space: init.targetAddressSpace });
+    if (init.mode === "no-cors" && (init.redirect ?? "follow") !== "follow") {
+      return Promise.reject(new TypeError('Request mode is "no-cors" but the redirect mode is not "follow"'));
+    }
     return (init.mode === "cors" ? cors : noCors)(init);
   };
   const pending = connect(app, { url: "ws://127.0.0.1:47999/", WebSocket: FakeWebSocket, fetch, permissions, timeout });
