@@ -1,0 +1,190 @@
+// The demo web application: an "Account Service" offered to desktop clients through the page connector. It
+// connects on load (connector URL from ?bridge=ws://127.0.0.1:PORT/), shows its connection state and lists every
+// call it receives. window.vadunaDemo = { state, calls, ... } lets a test read the same.
+
+import { connect, createApplication, DEFAULT_URL, PropertySet, Service } from "../vaduna-page.js";
+
+const bridge = new URLSearchParams(location.search).get("bridge") || DEFAULT_URL;
+
+/**
+ * @type {{state: string, reason: string | null, error: {code: string, message: string} | null, url: string,
+ *   calls: {time: string, service: string, method: string, input: Record<string, string>, result: string,
+ *   ok: boolean | null}[]}}
+ * state: "connecting", "attached", "detached" (reason says why) or "failed" (error says why).
+ */
+const demo = { state: "starting", reason: null, error: null, url: bridge, calls: [] };
+window.vadunaDemo = demo;
+
+// The account records, as the web application would hold them. Balances are in cents.
+const accounts = [
+  { id: "A-1001", customer: "ACME", name: "ACME Operating", balance: 1250000 },
+  { id: "A-1002", customer: "ACME", name: "ACME Payroll", balance: -34025 },
+  { id: "B-2001", customer: "Borealis", name: "Borealis Main", balance: 98010 },
+  { id: "Z-3001", customer: "Zürich – 東京", name: "Zürich – 東京 Handelskontor", balance: 4200050 },
+];
+
+const money = (cents) => (cents / 100).toFixed(2);
+const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+/** A service whose calls are written to the log. */
+class LoggedService extends Service {
+  InvokeMethod(method, input) {
+    return logged(this.Name(), String(method), input, () => super.InvokeMethod(method, input));
+  }
+}
+
+const accountService = new LoggedService("Account Service", {
+  // Input "Customer"; output of type "AccountList" whose value is the number of records, one child "Account"
+  // (properties Id, Name, Balance) per record.
+  Query(input, output) {
+    const customer = input.GetProperty("Customer");
+    output.SetType("AccountList");
+    output.SetProperty("Customer", customer);
+    for (const account of accounts.filter((a) => a.customer === customer)) {
+      output.AddChild(
+        new PropertySet({
+          type: "Account",
+          value: account.id,
+          properties: { Id: account.id, Name: account.name, Balance: money(account.balance) },
+        }),
+      );
+    }
+    output.SetValue(String(output.GetChildCount()));
+  },
+  Echo: (input) => input,
+  Nothing: () => null,
+  // As if the balances came from a back end: the answer arrives later, other calls go on meanwhile.
+  async Balance(input, output) {
+    await pause(300);
+    const customer = input.GetProperty("Customer");
+    const records = accounts.filter((a) => customer === "" || a.customer === customer);
+    const total = money(records.reduce((sum, a) => sum + a.balance, 0));
+    output.SetType("Balance");
+    output.SetProperty("Customer", customer);
+    output.SetProperty("Accounts", String(records.length));
+    output.SetProperty("Total", total);
+    output.SetValue(total);
+  },
+});
+
+const application = createApplication({ name: "Vaduna Demo Web Application", services: [accountService] });
+
+// The page's application object for the connector: the library's one, with each call written to the log.
+const page = {
+  Name: () => application.Name(),
+  IsReady: () => application.IsReady(),
+  NewPropertySet: () => application.NewPropertySet(),
+  GetService(name) {
+    return logged(String(name), "(GetService)", null, () => application.GetService(name));
+  },
+};
+
+// ---- The call log ----
+
+const rows = document.getElementById("calls");
+
+function describe(value) {
+  if (value === null || value === undefined) return "nothing (no output set)";
+  if (value instanceof Service) return `service "${value.Name()}"`;
+  if (!(value instanceof PropertySet)) return String(value);
+  const properties = [...value].map(([name, text]) => `${name}=${text}`).join(", ");
+  let text = `${value.type || "(no type)"} "${value.value}"`;
+  if (properties) text += ` {${properties}}`;
+  if (value.GetChildCount() > 0) text += ` [${value.children.map(describe).join("; ")}]`;
+  return text;
+}
+
+/** Runs `work` for one received call and logs it with its result or failure. */
+async function logged(service, method, input, work) {
+  const entry = {
+    time: new Date().toISOString().slice(11, 23),
+    service,
+    method,
+    input: input instanceof PropertySet ? Object.fromEntries(input) : {},
+    result: "…",
+    ok: null,
+  };
+  demo.calls.push(entry);
+  const cells = addRow(entry);
+  try {
+    const result = await work();
+    entry.result = describe(result);
+    entry.ok = true;
+    return result;
+  } catch (error) {
+    entry.result = `failed: ${error.message}`;
+    entry.ok = false;
+    throw error;
+  } finally {
+    cells.result.textContent = entry.result;
+    cells.result.className = entry.ok ? "" : "failed";
+  }
+}
+
+function addRow(entry) {
+  document.getElementById("empty")?.remove();
+  const row = rows.insertRow();
+  const cell = (text, className = "") => {
+    const td = row.insertCell();
+    td.textContent = text; // the client's text is shown, never parsed as markup
+    td.className = className;
+    return td;
+  };
+  cell(String(demo.calls.length));
+  cell(entry.time, "time");
+  cell(entry.service);
+  cell(entry.method);
+  const input = Object.entries(entry.input).map(([name, value]) => `${name}=${value}`);
+  cell(input.join(", ") || "—");
+  return { result: cell(entry.result, "pending") };
+}
+
+// ---- The connection ----
+
+const connection = document.getElementById("connection");
+const reconnect = document.getElementById("reconnect");
+document.getElementById("url").textContent = bridge;
+
+function show(state, detail) {
+  demo.state = state;
+  connection.dataset.state = state;
+  document.getElementById("state").textContent = state;
+  document.getElementById("detail").textContent = detail;
+  reconnect.hidden = state === "connecting" || state === "attached";
+}
+
+async function start() {
+  demo.reason = null;
+  demo.error = null;
+  show("connecting", "asking the connector…");
+  try {
+    const link = await connect(page, {
+      url: bridge,
+      onDetach(reason) {
+        demo.reason = reason;
+        show("detached", reasonText(reason));
+      },
+    });
+    show("attached", "desktop programs can now use the Account Service");
+    window.addEventListener("pagehide", () => link.close(), { once: true });
+  } catch (error) {
+    demo.error = { code: error.code ?? "error", message: error.message };
+    show("failed", `${error.code ?? "error"}: ${error.message}`);
+  }
+}
+
+function reasonText(reason) {
+  switch (reason) {
+    case "replaced":
+      return "another page attached to the desktop server in place of this one";
+    case "shutdown":
+      return "the connector is stopping";
+    case "connection-lost":
+      return "the connection to the connector was lost";
+    default:
+      return `the link ended (${reason})`;
+  }
+}
+
+reconnect.addEventListener("click", start);
+start();

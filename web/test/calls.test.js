@@ -1,0 +1,152 @@
+import { test } from "node:test";
+import assert from "node:assert/strict";
+import { PropertySet, Service, createApplication, MAX_FRAME_BYTES } from "../vaduna-page.js";
+import { attach } from "../testing/fakes.js";
+
+const ref = (id) => ({ $: "ref", id });
+
+class Base {
+  Inherited() {
+    return "from the prototype";
+  }
+}
+
+class Target extends Base {
+  label = "plain value";
+  Echo(...args) {
+    return args;
+  }
+  First(value) {
+    return value;
+  }
+  Kind(value) {
+    return value === undefined ? "undefined" : value === null ? "null" : value instanceof Date ? "date" : typeof value;
+  }
+  Fail() {
+    throw new Error("no such customer");
+  }
+  async Reject() {
+    throw "plain text";
+  }
+  Self() {
+    return this;
+  }
+}
+
+test("hello offers the application as object 1; members resolve exactly, then case-insensitively, never Object's", async () => {
+  const target = new Target();
+  const { ws, call } = await attach(target);
+  assert.deepEqual(ws.sent[0], { op: "hello", v: 1, app: ref(1) });
+  assert.deepEqual((await call(1, "Inherited")).value, "from the prototype");
+  assert.deepEqual((await call(1, "INHERITED")).value, "from the prototype");
+  assert.deepEqual((await call(1, "Label")).value, "plain value"); // a plain value is read
+  assert.deepEqual((await call(1, "label", [], "get")).value, "plain value");
+  assert.equal((await call(1, "Label", ["x"])).error.kind, "exception");
+  for (const member of ["toString", "constructor", "Constructor", "__proto__", "hasOwnProperty", "valueOf", "nothing"]) {
+    assert.deepEqual((await call(1, member)).error?.kind, "member-not-found", member);
+  }
+  assert.deepEqual((await call(1, "label", ["new"], "put")).value, { $: "undefined" });
+  assert.equal(target.label, "new");
+  assert.equal((await call(1, "Echo", [1], "put")).error.kind, "exception"); // methods stay
+  assert.equal(typeof target.Echo, "function");
+});
+
+test("values convert both ways", async () => {
+  const { call } = await attach(new Target());
+  const roundTrips = [
+    [null, null],
+    [true, true],
+    [-2147483649, -2147483649],
+    [0.5, 0.5],
+    ["Zürich – 東京\u0000", "Zürich – 東京\u0000"],
+    [{ $: "undefined" }, { $: "undefined" }],
+    [{ $: "number", v: "NaN" }, { $: "number", v: "NaN" }],
+    [{ $: "number", v: "-Infinity" }, { $: "number", v: "-Infinity" }],
+    [{ $: "date", v: 1700000000123 }, { $: "date", v: 1700000000123 }],
+  ];
+  for (const [sent, back] of roundTrips) assert.deepEqual((await call(1, "First", [sent])).value, back, JSON.stringify(sent));
+  assert.equal((await call(1, "Kind", [{ $: "date", v: 0 }])).value, "date");
+  assert.equal((await call(1, "Kind", [{ $: "undefined" }])).value, "undefined");
+  assert.equal((await call(1, "First", [ref(1)])).value.id, 1); // the page's own object comes back as itself
+
+  const page = new Target();
+  page.Value = () => page.out;
+  const answers = [
+    ["lone \uD800 surrogate", "lone \uFFFD surrogate"],
+    [Infinity, { $: "number", v: "Infinity" }],
+    [new String("boxed"), "boxed"],
+    [new Date(86400000), { $: "date", v: 86400000 }],
+  ];
+  const { call: callPage } = await attach(page);
+  for (const [out, wire] of answers) {
+    page.out = out;
+    assert.deepEqual((await callPage(1, "Value")).value, wire);
+  }
+  for (const out of [() => 1, [1, 2], new Uint8Array(2), Symbol("s"), 10n, new Date(NaN)]) {
+    page.out = out;
+    assert.equal((await callPage(1, "Value")).error?.kind, "type-mismatch", String(out));
+  }
+});
+
+test("errors: thrown, rejected, unknown object, unreadable argument", async () => {
+  const { call } = await attach(new Target());
+  assert.deepEqual((await call(1, "Fail")).error, { kind: "exception", message: "no such customer" });
+  assert.deepEqual((await call(1, "Reject")).error, { kind: "exception", message: "plain text" });
+  assert.equal((await call(99, "Name")).error.kind, "unknown-object");
+  assert.equal((await call(1, "First", [ref(99)])).error.kind, "unknown-object");
+  assert.equal((await call(1, "First", [[1, 2]])).error.kind, "type-mismatch");
+  assert.equal((await call(1, "First", [{ $: "date", v: "soon" }])).error.kind, "type-mismatch");
+});
+
+test("calls run side by side: a slow member does not hold up others, replies carry their rid", async () => {
+  let finishSlow;
+  const app = {
+    Slow: () => new Promise((resolve) => (finishSlow = resolve)),
+    Fast: (n) => n * 2,
+  };
+  const { ws, call } = await attach(app);
+  const slow = call(1, "Slow");
+  const fast = await Promise.all([call(1, "Fast", [1]), call(1, "Fast", [2])]);
+  assert.deepEqual(fast.map((r) => [r.rid, r.value]), [[2, 2], [3, 4]]);
+  finishSlow("done");
+  assert.deepEqual(await slow, { op: "reply", rid: 1, value: "done" });
+  assert.deepEqual(ws.sent.slice(1).map((m) => m.rid), [2, 3, 1]);
+});
+
+test("released objects leave the table; a reference crossing a release keeps its object", async () => {
+  const accounts = new Service("Accounts", { Echo: (input) => input, Nothing: () => null });
+  const { link, ws, call } = await attach(createApplication({ name: "Shop", services: [accounts] }));
+
+  // A desktop client's loop: service, two sets, a call; the connector releases what it received.
+  for (let round = 0; round < 200; round++) {
+    const service = (await call(1, "GetService", ["Accounts"])).value.id;
+    const input = (await call(1, "NewPropertySet")).value.id;
+    await call(input, "SetProperty", ["Customer", `C${round}`]);
+    const output = (await call(service, "InvokeMethod", ["Echo", ref(input)])).value.id;
+    assert.equal(output, input); // the same object keeps its id while held
+    await call(service, "InvokeMethod", ["Nothing", ref(input)]);
+    ws.push({ op: "release", id: service, count: 1 });
+    ws.push({ op: "release", id: input, count: 2 });
+  }
+  assert.equal(link.objectCount, 1); // only the application is left
+
+  // The set is sent again while the connector's release of its first COM object is on its way.
+  const service = (await call(1, "GetService", ["Accounts"])).value.id;
+  const set = (await call(1, "NewPropertySet")).value.id;
+  assert.equal((await call(service, "InvokeMethod", ["Echo", ref(set)])).value.id, set);
+  ws.push({ op: "release", id: set, count: 1 });
+  assert.equal((await call(set, "GetType")).value, ""); // still held: one export outstanding
+  ws.push({ op: "release", id: set, count: 1 });
+  assert.equal((await call(set, "GetType")).error.kind, "unknown-object");
+  const fresh = (await call(1, "NewPropertySet")).value.id;
+  assert.ok(fresh > set); // ids are never reused
+  assert.equal(link.objectCount, 3); // application, service, new set
+});
+
+test("a reply over the frame limit becomes an error; the link stays", async () => {
+  const big = "x".repeat(MAX_FRAME_BYTES);
+  const { link, call } = await attach({ Big: () => big, Set: () => new PropertySet({ value: big }) });
+  assert.equal((await call(1, "Big")).error.kind, "exception");
+  assert.equal((await call(1, "Set")).value.$, "ref"); // a reference stays small
+  assert.equal(link.objectCount, 2);
+});
