@@ -36,7 +36,7 @@ HRESULT UpdateClassCategories(REFCLSID clsid, const CategoryEntry* categories, b
   if (categories == nullptr || ::IsEqualCLSID(clsid, GUID_NULL)) return S_OK;
   Microsoft::WRL::ComPtr<ICatRegister> manager;
   if (FAILED(::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ICatRegister, reinterpret_cast<void**>(manager.GetAddressOf())))) {
+                                IID_PPV_ARGS(&manager)))) {
     return S_OK;  // Without the manager the class simply has no categories.
   }
   for (const CategoryEntry* entry = categories; entry->kind != kCategoryEnd; ++entry) {

@@ -21,10 +21,11 @@ VADUNA_BUILD_DIR="$build" "$root/tools/build.sh" >"$work/build.log" 2>&1 ||
   { tail -n 30 "$work/build.log" >&2; die "the build failed"; }
 echo "built $(basename "$build")/bin/VadunaAx_Desktop_Integration_20444.exe and vaduna_page_host.exe"
 
-. "$root/tools/demo/serving.sh"
+demo_dir="$root/tools/demo"
+. "$root/tests/e2e/serving/serving.sh"
 step "Preparing the Wine prefix $build/demo-prefix"
 serving_init "$build" "$build/demo-prefix"
-trap 'serving_cleanup; rm -rf "$work"' EXIT
+trap 'serving_cleanup; vaduna_end_prefixes "$build/demo-prefix"; rm -rf "$work"' EXIT
 wait_server_gone 15 >/dev/null || die "a server from an earlier run is still running"
 
 step "Registering the server: VadunaAx_Desktop_Integration_20444.exe /RegServer"
@@ -34,7 +35,7 @@ status=$?
 echo "registered (exit code 0)"
 
 step "Opening the page: the page host runs page.js and attaches it to the server"
-start_page_host "$work/page.log" || die "the page host did not start"
+start_page_host "$work/page.log" "$demo_dir/page.js" || die "the page host did not start"
 cat "$work/page.log"
 echo "server process started by the page's activation: pid $(server_pids | tr '\n' ' ')"
 
@@ -56,5 +57,4 @@ step "Waiting for the server to end by itself (5 s idle, then a 1 s pause)"
 waited="$(wait_server_gone 20)" || die "the server was still running after 20 s"
 echo "the server ended by itself ${waited} s after the page let go"
 
-wineserver -k 2>/dev/null || true
 step "Demo finished: $summary"

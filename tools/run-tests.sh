@@ -6,5 +6,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${VADUNA_BUILD_DIR:-$root/build}"
 VADUNA_BUILD_DIR="$build" "$root/tools/build.sh"
 . "$root/tools/wine-env.sh"
+# Nothing of this run's Wine processes outlives it.
+trap 'vaduna_end_prefixes "$build"/wineprefix "$build"/e2e-*-prefix' EXIT
 vaduna_wine_prefix "$build/wineprefix"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"

@@ -2,6 +2,7 @@
 # settled, and served by a persistent wineserver so that each Windows process
 # starts in milliseconds instead of seconds.
 #   vaduna_wine_prefix PREFIX   sets WINEPREFIX and makes the prefix ready
+#   vaduna_end_prefixes PREFIX...  ends the Wine processes of those prefixes
 vaduna_wine_prefix() {
   export WINEPREFIX="$1"
   export WINEDEBUG="${WINEDEBUG:--all}"
@@ -24,4 +25,15 @@ vaduna_wine_prefix() {
       wine cmd /c exit >/dev/null 2>&1 </dev/null 9>&- || true
     fi
   ) 9>"$WINEPREFIX.lock"
+}
+
+# The persistent wineservers (and the services they started) of the given
+# prefixes would otherwise run on after the command that started them: a
+# runner ends them when it finishes. Prefixes never made are skipped.
+vaduna_end_prefixes() {
+  local prefix
+  for prefix in "$@"; do
+    [ -f "$prefix/.vaduna-ready" ] || continue
+    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+  done
 }

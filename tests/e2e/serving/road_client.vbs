@@ -1,5 +1,5 @@
 ' Drives every method of the three classes through the server into the page
-' script of tools/demo/page.js (attached by the page host), checking each
+' script of tests/e2e/serving/page.js (attached by the page host), checking each
 ' answer. Ends with "N passed, N failed": a runtime error ends cscript
 ' silently with status 0, so the runner demands that line.
 Option Explicit

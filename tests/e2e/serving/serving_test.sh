@@ -4,7 +4,7 @@
 # Every wait is bounded; every process started here is ended by its pid on exit.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-. "$here/../../../tools/demo/serving.sh"
+. "$here/serving.sh"
 build="$1"
 case_name="$2"
 serving_init "$build" "$build/e2e-serving-prefix"
@@ -78,7 +78,7 @@ case "$case_name" in
     no_server_before
     client="$here/road_client.vbs"
     [ "$case_name" = road_jscript ] && client="$here/road_client.js"
-    start_page_host "$work/page.log" || fail "the page host did not start"
+    start_page_host "$work/page.log" "$here/page.js" || fail "the page host did not start"
     output="$(run_client "$client")"
     demand_all_passed "$output"
     [ -n "$(server_pids)" ] || fail "no server process"

@@ -1,11 +1,10 @@
 // The application object: its failure table, the shared attachment, the
 // readiness wait and the time-out read from the environment.
-#include "tests/unit/objects/objects_fixture.h"
+#include "tests/support/object_fixture.h"
 
 namespace vaduna::test {
 namespace {
 
-constexpr wchar_t kEventName[] = L"VWEAutoSynchroEvt";
 constexpr char kTimeoutVariable[] = "VADUNA_HTML_AUTOTIMEOUT";
 BSTR const kSentinelBstr = reinterpret_cast<BSTR>(0xdeadbeef);
 
@@ -19,14 +18,8 @@ class ApplicationObjectTest : public ObjectsTest {
   }
   void TearDown() override {
     app_.Reset();
-    if (event_ != nullptr) ::CloseHandle(event_);
     ::SetEnvironmentVariableA(kTimeoutVariable, nullptr);
     ObjectsTest::TearDown();
-  }
-
-  void CreateSyncEvent(bool signalled) {
-    event_ = ::CreateEventW(nullptr, TRUE, signalled ? TRUE : FALSE, kEventName);
-    ASSERT_NE(nullptr, event_);
   }
 
   INT ErrorCode(IVadunaHTMLApplication* app) {
@@ -59,26 +52,9 @@ class ApplicationObjectTest : public ObjectsTest {
     return timeout;
   }
 
-  HANDLE event_ = nullptr;
   FakeScriptObject* page_ = nullptr;
   ComPtr<IVadunaHTMLApplication> app_;
 };
-
-TEST_F(ApplicationObjectTest, NullOutPointersGiveEPointerAndLeaveTheErrorStateAlone) {
-  BSTR name = ::SysAllocString(L"Orders");
-  EXPECT_EQ(E_POINTER, app_->Name(nullptr));
-  EXPECT_EQ(E_POINTER, app_->GetService(nullptr, nullptr));
-  IVadunaService* service = reinterpret_cast<IVadunaService*>(0xdeadbeef);
-  EXPECT_EQ(E_POINTER, app_->GetService(nullptr, &service));
-  EXPECT_EQ(reinterpret_cast<IVadunaService*>(0xdeadbeef), service);
-  EXPECT_EQ(E_POINTER, app_->GetService(name, nullptr));
-  EXPECT_EQ(E_POINTER, app_->NewPropertySet(nullptr));
-  EXPECT_EQ(E_POINTER, app_->IsReady(nullptr));
-  EXPECT_EQ(E_POINTER, app_->GetLastErrCode(nullptr));
-  EXPECT_EQ(E_POINTER, app_->GetLastErrText(nullptr));
-  EXPECT_EQ(0, ErrorCode(app_.Get()));
-  ::SysFreeString(name);
-}
 
 TEST_F(ApplicationObjectTest, AttachingNullRecords201AndReturnsEPointer) {
   EXPECT_EQ(E_POINTER, app_->AttachAppObject(nullptr));
@@ -156,12 +132,12 @@ TEST_F(ApplicationObjectTest, GetServiceAnsweredWithoutAnObjectGivesSOkAndNoServ
 TEST_F(ApplicationObjectTest, GetServicePassesTheCallersStringAndWrapsTheAnswer) {
   CreateSyncEvent(true);
   FakeScriptObject* script = NewScriptObject();
-  ReturnObject(*page_, L"GetService", script);
+  page_->SetMethod(L"GetService", ReturnsObject(script));
   ASSERT_EQ(S_OK, app_->AttachAppObject(page_));
   ComPtr<IVadunaService> service;
   ASSERT_EQ(S_OK, CallGetService(service.GetAddressOf()));
   ASSERT_NE(nullptr, service);
-  EXPECT_EQ(ObjectKind::Service, ObjectOf(service.Get())->Kind());
+  EXPECT_EQ(ObjectKind::Service, ServerObjectOf(service.Get())->Kind());
 
   const auto calls = page_->InvocationsOf(L"GetService");
   ASSERT_EQ(1u, calls.size());
@@ -315,7 +291,7 @@ TEST_F(ApplicationObjectTest, WithoutTheEventAttachAnswersSFalseAndLeavesTheTime
   EXPECT_EQ(0, ErrorCode(app_.Get()));
 
   FakeScriptObject* script = NewScriptObject();
-  ReturnObject(*page_, L"GetService", script);
+  page_->SetMethod(L"GetService", ReturnsObject(script));
   ComPtr<IVadunaService> service;
   EXPECT_EQ(S_FALSE, CallGetService(service.GetAddressOf()));  // at once: nothing to wait for
   EXPECT_EQ(nullptr, service);
@@ -325,7 +301,7 @@ TEST_F(ApplicationObjectTest, WithoutTheEventAttachAnswersSFalseAndLeavesTheTime
 
 TEST_F(ApplicationObjectTest, GetServiceWaitsForTheReadinessEvent) {
   FakeScriptObject* script = NewScriptObject();
-  ReturnObject(*page_, L"GetService", script);
+  page_->SetMethod(L"GetService", ReturnsObject(script));
   CreateSyncEvent(false);
   ::SetEnvironmentVariableA(kTimeoutVariable, "300");
   ASSERT_EQ(S_OK, app_->AttachAppObject(page_));
@@ -341,7 +317,7 @@ TEST_F(ApplicationObjectTest, GetServiceWaitsForTheReadinessEvent) {
   }
   {
     SCOPED_TRACE("signalled: calls the script");
-    ::SetEvent(event_);
+    ::SetEvent(readyEvent_.get());
     ComPtr<IVadunaService> service;
     EXPECT_EQ(S_OK, CallGetService(service.GetAddressOf()));
     EXPECT_NE(nullptr, service);

@@ -4,7 +4,7 @@
 
 #include "hosting/class_factory.h"
 #include "server/server_classes.h"
-#include "tests/unit/objects/objects_fixture.h"
+#include "tests/support/object_fixture.h"
 
 namespace vaduna::test {
 namespace {
@@ -13,7 +13,7 @@ class ClassFactoryTest : public ObjectsTest {
  protected:
   static ComPtr<IClassFactory> NewFactory(InstanceCreator creator = &CreateObjectInstance<ApplicationObject>) {
     ComPtr<IClassFactory> factory;
-    EXPECT_EQ(S_OK, CreateClassObject(creator, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())));
+    EXPECT_EQ(S_OK, CreateClassObject(creator, IID_PPV_ARGS(&factory)));
     return factory;
   }
 };
@@ -22,10 +22,8 @@ TEST_F(ClassFactoryTest, EveryCreateInstanceMakesANewObjectHoldingTheServer) {
   ComPtr<IClassFactory> factory = NewFactory();
   EXPECT_EQ(0, Module().LockCount());  // a class object alone does not hold the server
   ComPtr<IVadunaHTMLApplication> first, second;
-  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IVadunaHTMLApplication,
-                                          reinterpret_cast<void**>(first.GetAddressOf())));
-  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IVadunaHTMLApplication,
-                                          reinterpret_cast<void**>(second.GetAddressOf())));
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&first)));
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&second)));
   EXPECT_NE(first.Get(), second.Get());
   EXPECT_EQ(1, CountOf(first.Get()));
   EXPECT_EQ(2, Module().LockCount());
@@ -56,7 +54,7 @@ TEST_F(ClassFactoryTest, AggregationIsOfferedThroughIUnknownOnly) {
   {
     SCOPED_TRACE("IUnknown gives the non-delegating part");
     ComPtr<IUnknown> inner;
-    ASSERT_EQ(S_OK, factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(inner.GetAddressOf())));
+    ASSERT_EQ(S_OK, factory->CreateInstance(outer, IID_PPV_ARGS(&inner)));
     EXPECT_EQ(1, Module().LockCount());
     IVadunaPropertySet* dual = nullptr;
     ASSERT_EQ(S_OK, inner->QueryInterface(IID_IVadunaPropertySet, reinterpret_cast<void**>(&dual)));
@@ -153,8 +151,8 @@ TEST_F(ClassFactoryTest, TheServerTableListsTheThreeClassesInOrder) {
     EXPECT_EQ(0u, table[row].cookie);
     EXPECT_EQ(nullptr, table[row].description());
     ComPtr<IUnknown> object;
-    ASSERT_EQ(S_OK, table[row].instanceCreator(nullptr, IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf())));
-    EXPECT_TRUE(::IsEqualGUID(*table[row].clsid, ObjectOf(object.Get())->ClassId()));
+    ASSERT_EQ(S_OK, table[row].instanceCreator(nullptr, IID_PPV_ARGS(&object)));
+    EXPECT_TRUE(::IsEqualGUID(*table[row].clsid, ServerObjectOf(object.Get())->ClassId()));
   }
 }
 

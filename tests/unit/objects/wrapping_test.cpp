@@ -2,7 +2,7 @@
 // wrapper, handles that must be refused, and wrappers left to their clients.
 #include <thread>
 
-#include "tests/unit/objects/objects_fixture.h"
+#include "tests/support/object_fixture.h"
 
 namespace vaduna::test {
 namespace {
@@ -11,15 +11,13 @@ class WrappingTest : public ObjectsTest {
  protected:
   void SetUp() override {
     ObjectsTest::SetUp();
-    event_ = ::CreateEventW(nullptr, TRUE, TRUE, L"VWEAutoSynchroEvt");  // signalled: the page is ready
-    ASSERT_NE(nullptr, event_);
+    CreateSyncEvent(true);  // signalled: the page is ready
     page_ = NewFake();
     app_ = NewApplication();
     ASSERT_EQ(S_OK, app_->AttachAppObject(page_));
   }
   void TearDown() override {
     app_.Reset();
-    ::CloseHandle(event_);
     ObjectsTest::TearDown();
   }
 
@@ -31,14 +29,13 @@ class WrappingTest : public ObjectsTest {
     return service;
   }
 
-  HANDLE event_ = nullptr;
   FakeScriptObject* page_ = nullptr;
   ComPtr<IVadunaHTMLApplication> app_;
 };
 
 TEST_F(WrappingTest, RepeatedGetServiceHandsOutOneWrapperThatHoldsItsOwnerWhileClientsHoldIt) {
   FakeScriptObject* script = NewScriptObject();
-  ReturnObject(*page_, L"GetService", script);
+  page_->SetMethod(L"GetService", ReturnsObject(script));
   ASSERT_EQ(1, CountOf(app_.Get()));
 
   ComPtr<IVadunaService> first = GetService();
@@ -54,7 +51,7 @@ TEST_F(WrappingTest, RepeatedGetServiceHandsOutOneWrapperThatHoldsItsOwnerWhileC
   EXPECT_EQ(2, CountOf(app_.Get()));
 
   second.Reset();
-  ServerObjectBase* wrapper = ObjectOf(first.Get());
+  ServerObjectBase* wrapper = ServerObjectOf(first.Get());
   EXPECT_EQ(1u, first.Reset());  // parked: only the owner list holds it
   EXPECT_EQ(1, wrapper->RefCount());
   EXPECT_EQ(1, CountOf(app_.Get()));
@@ -62,13 +59,13 @@ TEST_F(WrappingTest, RepeatedGetServiceHandsOutOneWrapperThatHoldsItsOwnerWhileC
 
   // Handed out again from the parked state.
   ComPtr<IVadunaService> again = GetService();
-  EXPECT_EQ(wrapper, ObjectOf(again.Get()));
+  EXPECT_EQ(wrapper, ServerObjectOf(again.Get()));
   EXPECT_EQ(2, CountOf(app_.Get()));
 }
 
 TEST_F(WrappingTest, LastReleaseOfAWrapperDestroysTheOwnerItKeptAliveAndReturnsOne) {
   FakeScriptObject* script = NewScriptObject();
-  ReturnObject(*page_, L"GetService", script);
+  page_->SetMethod(L"GetService", ReturnsObject(script));
   ComPtr<IVadunaService> service = GetService();
   ASSERT_EQ(2, Module().LockCount());
 
@@ -86,9 +83,9 @@ TEST_F(WrappingTest, LastReleaseOfAWrapperDestroysTheOwnerItKeptAliveAndReturnsO
 TEST_F(WrappingTest, OnUnloadOrphansClientHeldWrappersAndDestroysParkedOnes) {
   FakeScriptObject* heldScript = NewScriptObject();
   FakeScriptObject* parkedScript = NewScriptObject();
-  ReturnObject(*page_, L"GetService", heldScript);
+  page_->SetMethod(L"GetService", ReturnsObject(heldScript));
   ComPtr<IVadunaService> held = GetService();
-  ReturnObject(*page_, L"GetService", parkedScript);
+  page_->SetMethod(L"GetService", ReturnsObject(parkedScript));
   GetService();  // released at once: parked
   ASSERT_EQ(3, Module().LockCount());
   ASSERT_EQ(2, CountOf(app_.Get()));
@@ -97,7 +94,7 @@ TEST_F(WrappingTest, OnUnloadOrphansClientHeldWrappersAndDestroysParkedOnes) {
   EXPECT_EQ(2, Module().LockCount());  // the parked wrapper is gone
   EXPECT_EQ(0, HandleOf(*parkedScript));
   EXPECT_EQ(1, CountOf(held.Get()));  // the client alone
-  EXPECT_EQ(nullptr, ObjectOf(held.Get())->Owner());
+  EXPECT_EQ(nullptr, ServerObjectOf(held.Get())->Owner());
   EXPECT_EQ(1, CountOf(app_.Get()));  // the orphan gave its owner back
 
   app_.Reset();  // the owner goes; the orphan never reaches it again
@@ -113,7 +110,7 @@ TEST_F(WrappingTest, OnUnloadOrphansClientHeldWrappersAndDestroysParkedOnes) {
 
 TEST_F(WrappingTest, HandlesThatNameNoLiveWrapperOfThisScriptObjectAreRefused) {
   FakeScriptObject* script = NewScriptObject();
-  ReturnObject(*page_, L"GetService", script);
+  page_->SetMethod(L"GetService", ReturnsObject(script));
 
   {
     SCOPED_TRACE("a forged number");
@@ -142,7 +139,7 @@ TEST_F(WrappingTest, HandlesThatNameNoLiveWrapperOfThisScriptObjectAreRefused) {
     const LONG live = HandleOf(*script);
     FakeScriptObject* other = NewScriptObject();
     other->SetProperty(L"VdnaCOMObjHnd", I4(live));
-    ReturnObject(*page_, L"GetService", other);
+    page_->SetMethod(L"GetService", ReturnsObject(other));
     ComPtr<IVadunaService> service = GetService();
     EXPECT_NE(original.Get(), service.Get());
     EXPECT_EQ(2, CountOf(original.Get()));  // untouched
@@ -152,11 +149,11 @@ TEST_F(WrappingTest, HandlesThatNameNoLiveWrapperOfThisScriptObjectAreRefused) {
   {
     SCOPED_TRACE("the id of a live wrapper of another kind for the same script object");
     FakeScriptObject* shared = NewScriptObject();
-    ReturnObject(*page_, L"NewPropertySet", shared);
+    page_->SetMethod(L"NewPropertySet", ReturnsObject(shared));
     ComPtr<IVadunaPropertySet> set;
     ASSERT_EQ(S_OK, app_->NewPropertySet(set.GetAddressOf()));
     const LONG setHandle = HandleOf(*shared);
-    ReturnObject(*page_, L"GetService", shared);
+    page_->SetMethod(L"GetService", ReturnsObject(shared));
     ComPtr<IVadunaService> service = GetService();
     ASSERT_NE(nullptr, service);
     EXPECT_EQ(2, CountOf(set.Get()));  // untouched
@@ -166,7 +163,7 @@ TEST_F(WrappingTest, HandlesThatNameNoLiveWrapperOfThisScriptObjectAreRefused) {
 
 TEST_F(WrappingTest, AScriptObjectWithoutTheHandleMemberGetsItThroughIDispatchEx) {
   FakeScriptObject* script = NewFake();
-  ReturnObject(*page_, L"GetService", script);
+  page_->SetMethod(L"GetService", ReturnsObject(script));
   ComPtr<IVadunaService> service = GetService();
   ASSERT_TRUE(script->HasMember(L"VdnaCOMObjHnd"));
   EXPECT_NE(0, HandleOf(*script));
@@ -185,10 +182,10 @@ TEST_F(WrappingTest, AScriptObjectWithoutTheHandleMemberGetsItThroughIDispatchEx
 
 TEST_F(WrappingTest, AScriptObjectThatCannotTakeTheHandleIsBoundButNotFoundAgain) {
   FakeScriptObject* script = NewFake(/*dispatchEx=*/false);
-  ReturnObject(*page_, L"GetService", script);
+  page_->SetMethod(L"GetService", ReturnsObject(script));
   ComPtr<IVadunaService> first = GetService();
   ASSERT_NE(nullptr, first);
-  EXPECT_TRUE(ObjectOf(first.Get())->HasScript());
+  EXPECT_TRUE(ServerObjectOf(first.Get())->HasScript());
   EXPECT_EQ(2, CountOf(first.Get()));
   EXPECT_FALSE(script->HasMember(L"VdnaCOMObjHnd"));
 
@@ -199,7 +196,7 @@ TEST_F(WrappingTest, AScriptObjectThatCannotTakeTheHandleIsBoundButNotFoundAgain
 
 TEST_F(WrappingTest, EveryNewPropertySetIsANewWrapperAndAnEmptyAnswerGivesOneWithoutScript) {
   FakeScriptObject* script = NewScriptObject();
-  ReturnObject(*page_, L"NewPropertySet", script);
+  page_->SetMethod(L"NewPropertySet", ReturnsObject(script));
   ComPtr<IVadunaPropertySet> first, second;
   ASSERT_EQ(S_OK, app_->NewPropertySet(first.GetAddressOf()));
   ASSERT_EQ(S_OK, app_->NewPropertySet(second.GetAddressOf()));
@@ -211,19 +208,18 @@ TEST_F(WrappingTest, EveryNewPropertySetIsANewWrapperAndAnEmptyAnswerGivesOneWit
   ComPtr<IVadunaPropertySet> unbound;
   ASSERT_EQ(S_OK, app_->NewPropertySet(unbound.GetAddressOf()));
   ASSERT_NE(nullptr, unbound);
-  EXPECT_FALSE(ObjectOf(unbound.Get())->HasScript());
+  EXPECT_FALSE(ServerObjectOf(unbound.Get())->HasScript());
   EXPECT_EQ(1, CountOf(unbound.Get()));  // not in the owner's list
-  EXPECT_EQ(nullptr, ObjectOf(unbound.Get())->Owner());
+  EXPECT_EQ(nullptr, ServerObjectOf(unbound.Get())->Owner());
 }
 
 TEST_F(WrappingTest, BindingAnOwnerToAClientCreatedSetTakesTheOwnerAtOnce) {
   FakeScriptObject* script = NewScriptObject();
   ComPtr<IVadunaPropertySet> set;
-  ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_IVadunaPropertySet,
-                                                          reinterpret_cast<void**>(set.GetAddressOf())));
+  ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set)));
   ComPtr<IVadunaPropertySet> secondClientReference = set;
-  ServerObjectBase* wrapper = ObjectOf(set.Get());
-  auto* owner = static_cast<ApplicationObject*>(ObjectOf(app_.Get()));
+  ServerObjectBase* wrapper = ServerObjectOf(set.Get());
+  auto* owner = static_cast<ApplicationObject*>(ServerObjectOf(app_.Get()));
 
   EXPECT_EQ(S_OK, wrapper->BindScriptObject(owner, set.Get(), script));
   EXPECT_EQ(3, wrapper->RefCount());
@@ -238,10 +234,9 @@ TEST_F(WrappingTest, BindingAnOwnerToAClientCreatedSetTakesTheOwnerAtOnce) {
 TEST_F(WrappingTest, BindingRefusesNullArgumentsAndChangesNothing) {
   FakeScriptObject* script = NewScriptObject();
   ComPtr<IVadunaPropertySet> set;
-  ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_IVadunaPropertySet,
-                                                          reinterpret_cast<void**>(set.GetAddressOf())));
-  ServerObjectBase* wrapper = ObjectOf(set.Get());
-  auto* owner = static_cast<ApplicationObject*>(ObjectOf(app_.Get()));
+  ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set)));
+  ServerObjectBase* wrapper = ServerObjectOf(set.Get());
+  auto* owner = static_cast<ApplicationObject*>(ServerObjectOf(app_.Get()));
   EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(nullptr, set.Get(), script));
   EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(owner, nullptr, script));
   EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(owner, set.Get(), nullptr));
@@ -263,9 +258,9 @@ TEST_F(WrappingTest, ServerObjectFromInterfaceRecognisesOnlyThisServersObjects) 
 
 TEST_F(WrappingTest, ConcurrentGetServiceAndReleaseKeepTheCountsBalanced) {
   FakeScriptObject* script = NewScriptObject();
-  ReturnObject(*page_, L"GetService", script);
+  page_->SetMethod(L"GetService", ReturnsObject(script));
   ComPtr<IVadunaService> parked = GetService();
-  ServerObjectBase* wrapper = ObjectOf(parked.Get());
+  ServerObjectBase* wrapper = ServerObjectOf(parked.Get());
   parked.Reset();
 
   std::vector<std::thread> threads;

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "tests/unit/property_set/wrapper_fixture.h"
+#include "tests/support/object_fixture.h"
 
 namespace vaduna::test {
 namespace {

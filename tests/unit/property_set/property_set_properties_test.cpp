@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/unit/property_set/wrapper_fixture.h"
+#include "tests/support/object_fixture.h"
 
 namespace vaduna::test {
 namespace {
@@ -211,36 +211,6 @@ TEST_F(PropertySetPropertiesTest, CountGettersWriteOnlyNumbers) {
     EXPECT_EQ((set_.Get()->*getter.method)(nullptr), E_POINTER);
   }
   EXPECT_EQ(LastErrCode(), 0);
-}
-
-TEST_F(PropertySetPropertiesTest, NeverBoundSetAnswersOutOfScopeEverywhere) {
-  ComPtr<IVadunaPropertySet> unbound = UnboundSet();
-  ComPtr<IVadunaPropertySet> child = BoundSet(NewFake());
-  INT code = -1;
-  EXPECT_EQ(unbound->GetLastErrCode(&code), S_OK);
-  EXPECT_EQ(code, 0);
-
-  UniqueBstr text;
-  long number = 0;
-  VARIANT_BOOL truth = 0;
-  ComPtr<IVadunaPropertySet> out;
-  IVadunaPropertySet* s = unbound.Get();
-  const HRESULT results[] = {
-      s->AddChild(child.Get(), &number),       s->Copy(out.ReleaseAndGetAddressOf()),
-      s->GetChild(0, out.ReleaseAndGetAddressOf()), s->GetChildCount(&number),
-      s->InsertChildAt(child.Get(), 0, &truth), s->RemoveChild(0, &truth),
-      s->GetPropertyCount(&number),            s->GetFirstProperty(text.put()),
-      s->GetNextProperty(text.put()),          s->GetProperty(name_.get(), text.put()),
-      s->GetType(text.put()),                  s->GetValue(text.put()),
-      s->PropertyExists(name_.get(), &truth),  s->RemoveProperty(name_.get(), &truth),
-      s->Reset(&truth),                        s->SetProperty(name_.get(), name_.get(), &truth),
-      s->SetType(name_.get(), &truth),         s->SetValue(name_.get(), &truth)};
-  for (size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], kDispException) << "method " << i;
-
-  EXPECT_EQ(unbound->GetLastErrCode(&code), S_OK);
-  EXPECT_EQ(code, 202);
-  EXPECT_EQ(unbound->GetLastErrText(text.put()), S_OK);
-  EXPECT_STREQ(text.get(), L"The Object is out of scope.");
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "object_model/shared_attachment.h"
-#include "tests/unit/property_set/wrapper_fixture.h"
+#include "tests/support/object_fixture.h"
 
 namespace vaduna::test {
 namespace {
@@ -43,41 +43,6 @@ class ServiceObjectTest : public WrapperTest {
   ComPtr<IVadunaPropertySet> output_;
   UniqueBstr method_{::SysAllocString(L"Compute")};
 };
-
-TEST_F(ServiceObjectTest, FactoryMadeServiceAnswersOutOfScope) {
-  ComPtr<IVadunaService> service = UnboundService();
-  FakeScriptObject* inputScript = NewFake();
-  ComPtr<IVadunaPropertySet> input = BoundSet(inputScript);
-  ComPtr<IVadunaPropertySet> output = BoundSet(NewFake());
-  inputScript->ClearCalls();
-
-  BSTR name = SentinelBstr();
-  EXPECT_EQ(service->Name(&name), kDispException);
-  EXPECT_EQ(name, SentinelBstr());
-  VARIANT_BOOL done = kSentinelBool;
-  EXPECT_EQ(service->InvokeMethod(method_.get(), input.Get(), output.Get(), &done), kDispException);
-  EXPECT_EQ(done, kSentinelBool);
-
-  INT code = 0;
-  EXPECT_EQ(service->GetLastErrCode(&code), S_OK);
-  EXPECT_EQ(code, 202);
-  UniqueBstr text;
-  EXPECT_EQ(service->GetLastErrText(text.put()), S_OK);
-  EXPECT_STREQ(text.get(), L"The Object is out of scope.");
-  EXPECT_TRUE(inputScript->Invocations().empty());
-}
-
-TEST_F(ServiceObjectTest, NullArgumentsGiveEPointerBeforeTheScopeCheck) {
-  ComPtr<IVadunaService> service = UnboundService();
-  ComPtr<IVadunaPropertySet> set = BoundSet(NewFake());
-  EXPECT_EQ(service->Name(nullptr), E_POINTER);
-  EXPECT_EQ(service->InvokeMethod(nullptr, set.Get(), set.Get(), nullptr), E_POINTER);
-  EXPECT_EQ(service->InvokeMethod(method_.get(), nullptr, set.Get(), nullptr), E_POINTER);
-  EXPECT_EQ(service->InvokeMethod(method_.get(), set.Get(), nullptr, nullptr), E_POINTER);
-  INT code = -1;
-  EXPECT_EQ(service->GetLastErrCode(&code), S_OK);
-  EXPECT_EQ(code, 0);
-}
 
 TEST_F(ServiceObjectTest, NameHandsOutTheScriptsStringAndLeavesItOnFailure) {
   FakeScriptObject* script = NewFake();

@@ -1,11 +1,11 @@
-# Sourced by the demo and the end-to-end serving tests: starting, finding and
-# stopping the Windows processes of one private Wine prefix, every wait bounded,
-# every process ended by its own pid.
+# Sourced by the end-to-end serving tests (and the demo): starting, finding
+# and stopping the Windows processes of one private Wine prefix, every wait
+# bounded, every process ended by its own pid.
 #   serving_init BUILD_DIR PREFIX   sets up the prefix and the paths below
-#   server_exe, page_host_exe, demo_dir
+#   server_exe, page_host_exe
 
 serving_here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-. "$serving_here/../wine-env.sh"
+. "$serving_here/../../../tools/wine-env.sh"
 
 # Processes this shell started in the background; ended by pid on exit.
 serving_started=()
@@ -30,7 +30,6 @@ serving_init() {
   vaduna_wine_prefix "$2"
   server_exe="$build/bin/VadunaAx_Desktop_Integration_20444.exe"
   page_host_exe="$build/bin/vaduna_page_host.exe"
-  demo_dir="$serving_here"
   trap serving_cleanup EXIT
   trap 'exit 130' INT TERM
 }
@@ -79,13 +78,13 @@ register_server() {
   wine "$server_exe" /RegServer </dev/null
 }
 
-# Starts the page host on page.js in the background and waits (at most $2
-# seconds, default 30) for its ready line; its output goes to file $1.
+# Starts the page host on the page script $2 in the background and waits (at
+# most $3 seconds, default 30) for its ready line; its output goes to file $1.
 # Sets page_host_pid and stop_file.
 start_page_host() {
-  local log="$1" limit="${2:-30}"
+  local log="$1" page="$2" limit="${3:-30}"
   stop_file="$(mktemp -u "${TMPDIR:-/tmp}/vaduna-page-stop.XXXXXX")"
-  wine "$page_host_exe" "$(win_path "$demo_dir/page.js")" --stop-file "$(win_path "$stop_file")" \
+  wine "$page_host_exe" "$(win_path "$page")" --stop-file "$(win_path "$stop_file")" \
     --seconds 120 </dev/null >"$log" 2>&1 &
   page_host_pid=$!
   serving_started+=("$page_host_pid")

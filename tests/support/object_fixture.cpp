@@ -1,0 +1,124 @@
+#include "tests/support/object_fixture.h"
+
+#include "base/variant_builders.h"
+#include "hosting/object_base.h"
+#include "hosting/server_module.h"
+
+namespace vaduna::test {
+
+FakeScriptObject::Method ReturnsObject(IDispatch* object) {
+  return [object](const std::vector<VariantValue>&, VARIANT* result) {
+    *result = HeldObject(object);
+    return S_OK;
+  };
+}
+
+ServerObjectBase* ServerObjectOf(IUnknown* iface) {
+  ServerObjectBase* object = nullptr;
+  EXPECT_EQ(ServerObjectFromInterface(iface, &object), S_OK);
+  return object;
+}
+
+LONG CountOf(IUnknown* iface) { return ServerObjectOf(iface)->RefCount(); }
+
+LONG HandleOf(const FakeScriptObject& script) {
+  const VariantValue value = script.PropertyValue(L"VdnaCOMObjHnd");
+  return value.vt() == VT_I4 ? value.get().lVal : -1;
+}
+
+ComPtr<IUnknown> FoundWrapper(IDispatch* script, ObjectKind kind) {
+  ComPtr<IUnknown> found;
+  *found.GetAddressOf() = FindWrapper(script, kind);
+  return found;
+}
+
+void ObjectsTest::SetUp() {
+  SharedAttachment::Instance().ResetForTesting();
+  ASSERT_EQ(Module().LockCount(), 0);
+}
+
+void ObjectsTest::TearDown() {
+  // An attachment never unloaded keeps its reference until process end.
+  SharedAttachment::Instance().ResetForTesting();
+  readyEvent_.reset();
+  for (size_t i = 0; i < fakes_.size(); ++i) {
+    fakes_[i]->ClearCalls();  // recorded arguments hold references of their own
+    EXPECT_EQ(fakes_[i]->RefCount(), 1) << "the references of fake #" << i << " are out of balance";
+  }
+  fakes_.clear();
+  EXPECT_EQ(Module().LockCount(), 0) << "a server object is still alive";
+}
+
+FakeScriptObject* ObjectsTest::NewFake(bool dispatchEx) {
+  fakes_.push_back(FakeScriptObject::Create(dispatchEx));
+  return fakes_.back().Get();
+}
+
+FakeScriptObject* ObjectsTest::NewScriptObject(bool dispatchEx) {
+  FakeScriptObject* fake = NewFake(dispatchEx);
+  fake->SetProperty(L"VdnaCOMObjHnd", I4(0));
+  return fake;
+}
+
+ComPtr<IVadunaHTMLApplication> NewApplication() {
+  ComPtr<IVadunaHTMLApplication> app;
+  EXPECT_EQ(CreateObjectInstance<ApplicationObject>(nullptr, IID_PPV_ARGS(&app)), S_OK);
+  return app;
+}
+
+ComPtr<IVadunaPropertySet> UnboundSet() {
+  ComPtr<IVadunaPropertySet> set;
+  EXPECT_EQ(CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set)), S_OK);
+  return set;
+}
+
+ComPtr<IVadunaService> UnboundService() {
+  ComPtr<IVadunaService> service;
+  EXPECT_EQ(CreateObjectInstance<ServiceObject>(nullptr, IID_PPV_ARGS(&service)), S_OK);
+  return service;
+}
+
+void ObjectsTest::CreateSyncEvent(bool signalled) {
+  readyEvent_.reset(::CreateEventW(nullptr, TRUE, signalled ? TRUE : FALSE, kSyncEventName));
+  ASSERT_TRUE(readyEvent_);
+}
+
+void WrapperTest::SetUp() {
+  ObjectsTest::SetUp();
+  app_ = NewApplication();
+  owner_ = static_cast<ApplicationObject*>(ServerObjectOf(app_.Get()));
+}
+
+void WrapperTest::TearDown() {
+  app_.Reset();
+  owner_ = nullptr;
+  ObjectsTest::TearDown();
+}
+
+ComPtr<IVadunaPropertySet> WrapperTest::BoundSet(FakeScriptObject* script) {
+  ComPtr<IVadunaPropertySet> set = UnboundSet();
+  EXPECT_EQ(ServerObjectOf(set.Get())->BindScriptObject(owner_, set.Get(), script), S_OK);
+  return set;
+}
+
+ComPtr<IVadunaService> WrapperTest::BoundService(FakeScriptObject* script) {
+  ComPtr<IVadunaService> service = UnboundService();
+  EXPECT_EQ(ServerObjectOf(service.Get())->BindScriptObject(owner_, service.Get(), script), S_OK);
+  return service;
+}
+
+FakeScriptObject* WrapperTest::AttachReadyApp() {
+  CreateSyncEvent(true);
+  FakeScriptObject* scriptApp = NewFake();
+  scriptApp->SetMethod(L"NewPropertySet", [this](const std::vector<VariantValue>&, VARIANT* result) {
+    FakeScriptObject* made = NewFake();
+    made->SetMethodResult(L"DecodeFromString", Empty());
+    newSets_.push_back(made);
+    *result = HeldObject(made);
+    return S_OK;
+  });
+  EXPECT_EQ(SharedAttachment::Instance().Attach(scriptApp), S_OK);
+  return scriptApp;
+}
+
+}  // namespace vaduna::test

@@ -1,0 +1,90 @@
+// The fixture of every object test: counting fake script objects that must
+// come back to the test's own reference, a server lock count back at 0, and
+// a fresh shared attachment for every test. WrapperTest adds an owner
+// application object and wrappers bound under it.
+#pragma once
+
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "base/unique_resource.h"
+#include "object_model/application_object.h"
+#include "object_model/property_set_object.h"
+#include "object_model/server_object_base.h"
+#include "object_model/service_object.h"
+#include "object_model/shared_attachment.h"
+#include "tests/support/fake_script_object.h"
+
+namespace vaduna::test {
+
+using Microsoft::WRL::ComPtr;
+
+inline constexpr HRESULT kDispException = static_cast<HRESULT>(0x80020009);
+inline constexpr VARIANT_BOOL kSentinelBool = static_cast<VARIANT_BOOL>(0x5a5a);
+inline constexpr long kSentinelLong = static_cast<long>(0xdeadbeef);
+inline BSTR SentinelBstr() { return reinterpret_cast<BSTR>(static_cast<UINT_PTR>(0xdeadbeef)); }
+inline constexpr wchar_t kSyncEventName[] = L"VWEAutoSynchroEvt";
+
+// A method body answering object (null included) with a new reference; it
+// keeps none itself.
+FakeScriptObject::Method ReturnsObject(IDispatch* object);
+
+// The server object behind one of the server's interfaces, not counted.
+ServerObjectBase* ServerObjectOf(IUnknown* iface);
+// The count of the server object behind iface.
+LONG CountOf(IUnknown* iface);
+// The fake's current "VdnaCOMObjHnd", or -1 when it holds no 32-bit integer.
+LONG HandleOf(const FakeScriptObject& script);
+// The wrapper that FindWrapper yields for script, with its reference adopted
+// (MinGW's ComPtr::Attach would add one more).
+ComPtr<IUnknown> FoundWrapper(IDispatch* script, ObjectKind kind);
+
+// An application object as the class factory makes it.
+ComPtr<IVadunaHTMLApplication> NewApplication();
+// Wrappers as the class factory makes them: no owner, no script object.
+ComPtr<IVadunaPropertySet> UnboundSet();
+ComPtr<IVadunaService> UnboundService();
+
+class ObjectsTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A fake whose one reference the fixture holds and checks at the end.
+  FakeScriptObject* NewFake(bool dispatchEx = true);
+  // A script service or property set that already carries the handle member.
+  FakeScriptObject* NewScriptObject(bool dispatchEx = true);
+
+  // Creates the readiness event, signalled or not; closed at the end.
+  void CreateSyncEvent(bool signalled);
+
+  UniqueHandle readyEvent_;
+
+ private:
+  std::vector<ComPtr<FakeScriptObject>> fakes_;
+};
+
+class WrapperTest : public ObjectsTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A property set wrapper bound to script under the owner, as NewPropertySet makes it.
+  ComPtr<IVadunaPropertySet> BoundSet(FakeScriptObject* script);
+  // A service wrapper bound to script under the owner, as GetService makes it.
+  ComPtr<IVadunaService> BoundService(FakeScriptObject* script);
+
+  // Attaches a fake script application whose "NewPropertySet" answers a new
+  // fake each time (kept in newSets_), with the readiness event signalled.
+  FakeScriptObject* AttachReadyApp();
+
+  ComPtr<IVadunaHTMLApplication> app_;
+  ApplicationObject* owner_ = nullptr;
+  std::vector<FakeScriptObject*> newSets_;
+};
+
+}  // namespace vaduna::test
