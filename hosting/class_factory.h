@@ -30,6 +30,7 @@ class ClassFactory final : public IClassFactory {
   // Lock or Unlock on the module; always S_OK. Not counted per client.
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
+  // Read by the tests only, which pin the counts the class object must keep.
   LONG RefCount() const noexcept { return count_.load(); }
 
  private:

@@ -51,6 +51,7 @@ class ObjectBase : public IServerObject, public ISupportErrorInfo {
   // True when this object is the contained part of an aggregate.
   bool IsAggregated() const noexcept { return outer_ != nullptr; }
   // The count of a plain object (the guard value once destruction began).
+  // Read by the tests only, which pin the counts the owner rule fixes.
   LONG RefCount() const noexcept { return refCount_.load(); }
 
   // Destruction of a plain object whose count reached 0: guard, server lock
@@ -152,6 +153,7 @@ class Aggregated final : public IUnknown {
     contained_.DestroyContained();
     delete this;
   }
+  // Read by the tests only, which pin the aggregate's count and its guard.
   LONG RefCount() const noexcept { return count_.load(); }
 
  private:

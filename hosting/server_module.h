@@ -34,6 +34,8 @@ class ServerModule {
   // monitor has closed the event, a fall to 0 signals nothing.
   LONG Lock() noexcept;
   LONG Unlock() noexcept;
+  // The two records the idle monitor decides by; the tests read them to pin
+  // the order of Unlock's effects.
   LONG LockCount() const noexcept { return lockCount_.load(); }
   bool Activity() const noexcept { return activity_.load(); }
 
@@ -46,19 +48,19 @@ class ServerModule {
   // Releases cached class objects, calls the hooks with false, runs the
   // termination list newest first, deletes staticLock. A second call does nothing.
   void Term() noexcept;
+  // Read by the tests, which check that Init and Term took effect.
   bool IsInitialised() const noexcept { return initialised_; }
-
-  CRITICAL_SECTION& StaticLock() noexcept { return staticLock_; }
   const ClassEntry* ClassTable() const noexcept { return classTable_; }
 
-  DWORD MainThreadId() const noexcept { return mainThreadId_; }
+  CRITICAL_SECTION& StaticLock() noexcept { return staticLock_; }
+
   void SetMainThreadId(DWORD id) noexcept { mainThreadId_ = id; }
 
   // Creates the unnamed auto-reset shutdown event, not signalled; false if
   // that failed.
   bool CreateShutdownEvent() noexcept;
   // The shutdown event, or null before it is created and after the monitor
-  // closed it.
+  // closed it. Read by the tests, which signal and watch it.
   HANDLE ShutdownEvent() const noexcept { return shutdownEvent_.load(); }
   // Starts the idle monitor thread on this module; false if it could not start.
   bool StartMonitor() noexcept;

@@ -34,7 +34,8 @@ class TypeInfoHolder {
   HRESULT Invoke(IDispatch* self, DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                  VARIANT* result, EXCEPINFO* exception, UINT* argError) noexcept;
 
-  // How many name lookups went to the type information (not the cache).
+  // How many name lookups went to the type information (not the cache); the
+  // tests read it to prove that the cache answers.
   LONG TypeInfoLookups() const noexcept { return typeInfoLookups_.load(); }
 
  private:

@@ -35,6 +35,7 @@ class ServerObjectBase : public ObjectBase {
   // it for the call, or, when there is none, message 202 is recorded and its
   // failure (DISP_E_EXCEPTION) answered.
   HRESULT ScriptForCall(ScriptRef* script) noexcept;
+  // Read by the tests, which check bindings without a call into the script.
   bool HasScript() const noexcept;
   // Empties the script link (the cell stays): the object answers message 202.
   void DropScript() noexcept;
@@ -45,7 +46,8 @@ class ServerObjectBase : public ObjectBase {
   // whether or not the handle could be written.
   HRESULT BindScriptObject(ApplicationObject* owner, IUnknown* handleValue, IDispatch* script) noexcept;
 
-  // The owner (application object) of a wrapper; null for an application object.
+  // The owner (application object) of a wrapper; null for an application
+  // object. Read by the tests: calls take their owner through AcquireOwner.
   ApplicationObject* Owner() const noexcept;
   // The owner with one reference for the caller, taken while the owner link
   // cannot change; null when there is none or it is already being destroyed.

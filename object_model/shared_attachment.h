@@ -20,12 +20,14 @@ class SharedAttachment {
   // The current script application, with a reference for the caller; empty
   // when none is attached.
   ScriptRef CurrentApp() const noexcept;
+  // Read by the tests, which check the attachment without holding the app.
   bool IsAttached() const noexcept;
 
   // Waits for the readiness event for at most the time-out; true only when
   // the event was signalled (false without an open event, on time-out or failure).
   bool WaitUntilReady() const noexcept;
 
+  // Read by the tests, which check the time-out's rules without waiting.
   LONG SyncTimeout() const noexcept;
 
   // The attaching half of AttachAppObject: stores app with one reference of
@@ -44,7 +46,8 @@ class SharedAttachment {
   // Process end: disconnects the current script application from its clients.
   void DisconnectCurrentApp() noexcept;
 
-  // For tests: back to the state at process start.
+  // For tests, which share this process-wide record: back to the state at
+  // process start.
   void ResetForTesting() noexcept;
 
  private:

@@ -37,6 +37,7 @@ class ScriptRegistrar {
   HRESULT RunScriptResource(const wchar_t* modulePath, UINT resourceId, const wchar_t* resourceType,
                             bool doRegister) noexcept;
 
+  // Read by the tests, which check the placeholders a run was given.
   const PlaceholderTable& Placeholders() const noexcept { return placeholders_; }
 
  private:

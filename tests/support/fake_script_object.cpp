@@ -1,5 +1,8 @@
 #include "tests/support/fake_script_object.h"
 
+#include "base/unique_resource.h"
+#include "base/variant_builders.h"
+
 namespace vaduna::test {
 
 VariantValue::VariantValue(const VARIANT& value) {
@@ -14,45 +17,17 @@ VariantValue& VariantValue::operator=(const VariantValue& other) {
   return *this;
 }
 
+// Built by the server's own builders: a VariantValue takes a copy (and a
+// reference), so borrowed values suffice.
 VariantValue Empty() { return VariantValue(); }
-
-VariantValue Null() {
-  VariantValue v;
-  v.put()->vt = VT_NULL;
-  return v;
-}
-
-VariantValue I4(LONG value) {
-  VariantValue v;
-  VARIANT* raw = v.put();
-  raw->vt = VT_I4;
-  raw->lVal = value;
-  return v;
-}
-
-VariantValue Bool(bool value) {
-  VariantValue v;
-  VARIANT* raw = v.put();
-  raw->vt = VT_BOOL;
-  raw->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
+VariantValue Null() { return VariantValue(NullValue()); }
+VariantValue I4(LONG value) { return VariantValue(Int32Value(value)); }
+VariantValue Bool(bool value) { return VariantValue(BoolValue(value)); }
+VariantValue Dispatch(IDispatch* object) { return VariantValue(BorrowedObject(object)); }
 
 VariantValue Str(const wchar_t* text) {
-  VariantValue v;
-  VARIANT* raw = v.put();
-  raw->vt = VT_BSTR;
-  raw->bstrVal = ::SysAllocString(text);
-  return v;
-}
-
-VariantValue Dispatch(IDispatch* object) {
-  VariantValue v;
-  VARIANT* raw = v.put();
-  raw->vt = VT_DISPATCH;
-  raw->pdispVal = object;
-  if (object != nullptr) object->AddRef();
-  return v;
+  UniqueBstr copy(::SysAllocString(text));
+  return VariantValue(BorrowedString(copy.get()));
 }
 
 Microsoft::WRL::ComPtr<FakeScriptObject> FakeScriptObject::Create(bool dispatchEx) {

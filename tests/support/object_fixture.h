@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/unique_resource.h"
+#include "base/variant_builders.h"
 #include "object_model/application_object.h"
 #include "object_model/property_set_object.h"
 #include "object_model/server_object_base.h"

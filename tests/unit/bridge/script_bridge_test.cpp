@@ -7,6 +7,7 @@
 
 #include <cwchar>
 
+#include "base/variant_builders.h"
 #include "tests/support/fake_script_object.h"
 
 namespace vaduna {
@@ -25,13 +26,7 @@ bool IsString(const VariantValue& value, const wchar_t* text) {
 // The VARIANT inside a test value, to pass as an argument without clearing it.
 VARIANT* Raw(VariantValue& value) { return const_cast<VARIANT*>(&value.get()); }
 
-VARIANT Sentinel() {
-  VARIANT value;
-  ::VariantInit(&value);
-  value.vt = VT_I4;
-  value.lVal = static_cast<LONG>(0xdeadbeef);
-  return value;
-}
+VARIANT Sentinel() { return Int32Value(static_cast<LONG>(0xdeadbeef)); }
 
 // Every fake made through Fake() must be back to the fixture's one
 // reference when the test ends: the bridge keeps nothing.
@@ -194,10 +189,7 @@ TEST_F(ScriptBridge, TwoArgumentCallHoldsCopiesOnlyForTheCall) {
     return E_FAIL;
   });
   ScriptRef script(fake.Get());
-  VARIANT borrowed;
-  ::VariantInit(&borrowed);
-  borrowed.vt = VT_DISPATCH;
-  borrowed.pdispVal = child.Get();  // no reference of its own
+  VARIANT borrowed = BorrowedObject(child.Get());  // no reference of its own
   VariantValue index = test::I4(3);
   VariantValue result;
 

@@ -163,8 +163,7 @@ TEST_F(ApplicationObjectTest, NameAndIsReadyPassTheScriptsAnswerOn) {
   EXPECT_EQ(S_OK, app_->IsReady(&ready));
   EXPECT_EQ(1, ready);
   page_->SetMethod(L"IsReady", [](const std::vector<VariantValue>&, VARIANT* result) {
-    result->vt = VT_BOOL;
-    result->boolVal = VARIANT_TRUE;
+    *result = BoolValue(true);
     return S_FALSE;
   });
   EXPECT_EQ(S_FALSE, app_->IsReady(&ready));  // the call's own result

@@ -122,8 +122,7 @@ TEST_F(PropertySetChildrenTest, InsertChildAtCopiesItsArgumentsForTheCall) {
   LONG insideInsert = 0, insideAdd = 0;
   script_->SetMethod(L"InsertChildAt", [&](const std::vector<VariantValue>&, VARIANT* result) {
     insideInsert = childScript_->RefCount();
-    result->vt = VT_BOOL;
-    result->boolVal = VARIANT_FALSE;
+    *result = BoolValue(false);
     return S_OK;
   });
   script_->SetMethod(L"AddChild", [&](const std::vector<VariantValue>&, VARIANT*) {
