@@ -1,7 +1,8 @@
 #include "registration/module_registration.h"
 
-#include <cwchar>
+#include <cstdlib>
 #include <iterator>
+#include <string>
 
 #include "registration/script_registrar.h"
 #include "base/hresult.h"
@@ -9,23 +10,13 @@
 namespace vaduna {
 namespace {
 
-constexpr size_t kPathCapacity = MAX_PATH;
-
 // Appends "Module" (in double quotes for an executable) and "Module_Raw",
-// both with single quotes doubled.
-HRESULT AddModulePlaceholders(ScriptRegistrar& registrar, const wchar_t* path, bool isExecutable) noexcept {
-  wchar_t escaped[2 * kPathCapacity];
-  EscapeQuotes(path, escaped);
-  if (isExecutable) {
-    wchar_t quoted[2 * kPathCapacity + 2];
-    quoted[0] = L'"';
-    wcscpy(quoted + 1, escaped);
-    wcscat(quoted, L"\"");
-    VADUNA_RETURN_IF_FAILED(registrar.AddPlaceholder(L"Module", quoted));
-  } else {
-    VADUNA_RETURN_IF_FAILED(registrar.AddPlaceholder(L"Module", escaped));
-  }
-  return registrar.AddPlaceholder(L"Module_Raw", escaped);
+// both with single quotes doubled. Throws std::bad_alloc.
+HRESULT AddModulePlaceholders(ScriptRegistrar& registrar, const wchar_t* path, bool isExecutable) {
+  const std::wstring escaped = EscapeQuotes(path);
+  const std::wstring module = isExecutable ? L"\"" + escaped + L"\"" : escaped;
+  VADUNA_RETURN_IF_FAILED(registrar.AddPlaceholder(L"Module", module.c_str()));
+  return registrar.AddPlaceholder(L"Module_Raw", escaped.c_str());
 }
 
 }  // namespace
@@ -37,12 +28,13 @@ HRESULT ModuleFilePath(HMODULE module, wchar_t (&path)[MAX_PATH]) noexcept {
   return S_OK;
 }
 
-void EscapeQuotes(const wchar_t* source, wchar_t* destination) noexcept {
+std::wstring EscapeQuotes(const wchar_t* source) {
+  std::wstring escaped;
   for (; *source != L'\0'; ++source) {
-    *destination++ = *source;
-    if (*source == L'\'') *destination++ = L'\'';
+    escaped += *source;
+    if (*source == L'\'') escaped += L'\'';
   }
-  *destination = L'\0';
+  return escaped;
 }
 
 HRESULT AddCommonPlaceholders(ScriptRegistrar& registrar) noexcept {
@@ -86,8 +78,7 @@ UINT ConversionCodePage() noexcept {
     }
     char digits[8] = {};
     ::GetLocaleInfoA(::GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, digits, static_cast<int>(std::size(digits)));
-    UINT value = 0;
-    for (const char* p = digits; *p >= '0' && *p <= '9'; ++p) value = value * 10 + static_cast<UINT>(*p - '0');
+    const auto value = static_cast<UINT>(std::strtoul(digits, nullptr, 10));
     return value != 0 ? value : ::GetACP();
   }();
   return codePage;

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "hosting/class_table.h"
 
 namespace vaduna {
@@ -36,9 +38,8 @@ HRESULT RunScriptWithModule(const wchar_t* modulePath, bool isExecutable, UINT r
 // Adds "APPID" with the empty string.
 HRESULT AddCommonPlaceholders(ScriptRegistrar& registrar) noexcept;
 
-// Copies source into destination doubling every single quote; destination
-// holds 2 * wcslen(source) + 1 units.
-void EscapeQuotes(const wchar_t* source, wchar_t* destination) noexcept;
+// source with every single quote doubled. Throws std::bad_alloc.
+std::wstring EscapeQuotes(const wchar_t* source);
 
 // Walks table (ended by a row with a null clsid) in order: each row's registry
 // function, then its categories; the type library last when asked. Stops at

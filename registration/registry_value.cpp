@@ -3,35 +3,14 @@
 #include <oleauto.h>
 
 #include <cwchar>
-#include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "base/hresult.h"
 
 namespace vaduna {
 namespace {
-
-// 256 bytes in place, the heap beyond.
-class SmallBuffer {
- public:
-  // False when the heap had no room.
-  bool Reserve(size_t bytes) noexcept {
-    if (bytes <= sizeof(local_)) {
-      data_ = local_;
-      return true;
-    }
-    heap_.reset(new (std::nothrow) unsigned char[bytes]);
-    data_ = heap_.get();
-    return data_ != nullptr;
-  }
-  unsigned char* Bytes() noexcept { return data_; }
-  wchar_t* Units() noexcept { return reinterpret_cast<wchar_t*>(data_); }
-
- private:
-  alignas(wchar_t) unsigned char local_[256];
-  std::unique_ptr<unsigned char[]> heap_;
-  unsigned char* data_ = nullptr;
-};
 
 unsigned HexValue(wchar_t c) noexcept {
   if (c >= L'0' && c <= L'9') return c - L'0';
@@ -48,37 +27,39 @@ HRESULT SetValue(HKEY key, const wchar_t* valueName, DWORD type, const void* dat
 HRESULT WriteBinary(HKEY key, const wchar_t* valueName, const wchar_t* text) noexcept {
   const size_t length = wcslen(text);
   if (length % 2 != 0) return E_FAIL;
-  SmallBuffer buffer;
-  if (!buffer.Reserve(length / 2 + 1)) return E_FAIL;
-  unsigned char* bytes = buffer.Bytes();
-  for (size_t i = 0; i < length / 2; ++i) bytes[i] = 0;
+  std::vector<unsigned char> bytes;
+  try {
+    bytes.assign(length / 2, 0);
+  } catch (const std::bad_alloc&) {
+    return E_FAIL;
+  }
   for (size_t i = 0; i < length; ++i) {
     bytes[i / 2] |= static_cast<unsigned char>(HexValue(text[i]) << (i % 2 == 0 ? 4 : 0));
   }
-  return SetValue(key, valueName, REG_BINARY, bytes, length / 2);
+  return SetValue(key, valueName, REG_BINARY, bytes.data(), bytes.size());
 }
 
 // "\0" separates the strings; the list ends at the first empty string.
 HRESULT WriteMultiString(HKEY key, const wchar_t* valueName, const wchar_t* text) noexcept {
-  const size_t length = wcslen(text);
-  SmallBuffer buffer;
-  if (!buffer.Reserve((length + 2) * sizeof(wchar_t))) return E_OUTOFMEMORY;
-  wchar_t* copy = buffer.Units();
-  size_t n = 0;
-  for (const wchar_t* p = text; *p != L'\0'; ++p) {
-    if (p[0] == L'\\' && p[1] == L'0') {
-      copy[n++] = L'\0';
-      ++p;
-    } else {
-      copy[n++] = *p;
+  std::wstring list;
+  try {
+    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+      if (p[0] == L'\\' && p[1] == L'0') {
+        list += L'\0';
+        ++p;
+      } else {
+        list += *p;
+      }
     }
+    list.append(2, L'\0');
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  copy[n] = L'\0';
-  copy[n + 1] = L'\0';
+  // Up to the first empty string, with its terminating NUL.
   size_t units = 0;
-  while (copy[units] != L'\0') units += wcslen(copy + units) + 1;
+  while (list[units] != L'\0') units += wcslen(list.c_str() + units) + 1;
   units += 1;
-  return SetValue(key, valueName, REG_MULTI_SZ, copy, units * sizeof(wchar_t));
+  return SetValue(key, valueName, REG_MULTI_SZ, list.data(), units * sizeof(wchar_t));
 }
 
 }  // namespace

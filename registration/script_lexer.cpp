@@ -1,6 +1,7 @@
 #include "registration/script_lexer.h"
 
 #include <cwchar>
+#include <string>
 
 #include "base/hresult.h"
 #include "base/unique_resource.h"
@@ -8,6 +9,7 @@
 namespace vaduna {
 namespace {
 
+// A placeholder name of this many units or more is refused (E_FAIL).
 constexpr size_t kPlaceholderNameCapacity = 32;
 
 bool IsWhiteSpace(wchar_t c) noexcept { return c == L'\t' || c == L'\n' || c == L'\r' || c == L' '; }
@@ -18,81 +20,46 @@ size_t CharacterUnits(const wchar_t* p) noexcept {
   return next > p ? static_cast<size_t>(next - p) : 1;
 }
 
-// Growable CoTaskMem text for the expansion.
-class ExpansionBuffer {
- public:
-  HRESULT Init(size_t textLength) noexcept {
-    capacity_ = textLength * 2 < 100 ? 1000 : textLength * 2;
-    data_.reset(static_cast<wchar_t*>(::CoTaskMemAlloc(capacity_ * sizeof(wchar_t))));
-    if (!data_) return E_OUTOFMEMORY;
-    data_.get()[0] = L'\0';
-    return S_OK;
-  }
-
-  HRESULT Append(const wchar_t* units, size_t count) noexcept {
-    if (length_ + count + 1 >= capacity_) {
-      size_t capacity = capacity_;
-      while (capacity <= length_ + count + 1) capacity *= 2;
-      void* grown = ::CoTaskMemRealloc(data_.get(), capacity * sizeof(wchar_t));
-      if (grown == nullptr) return E_OUTOFMEMORY;
-      data_.release();
-      data_.reset(static_cast<wchar_t*>(grown));
-      capacity_ = capacity;
-    }
-    wmemcpy(data_.get() + length_, units, count);
-    length_ += count;
-    data_.get()[length_] = L'\0';
-    return S_OK;
-  }
-
-  wchar_t* Release() noexcept { return data_.release(); }
-
- private:
-  UniqueCoTaskMem<wchar_t> data_;
-  size_t capacity_ = 0;
-  size_t length_ = 0;
-};
+// A CoTaskMem copy of text, or null without memory.
+wchar_t* CoTaskMemCopy(const std::wstring& text) noexcept {
+  auto* copy = static_cast<wchar_t*>(::CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+  if (copy != nullptr) wmemcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
 
 }  // namespace
 
 HRESULT ExpandPlaceholders(const wchar_t* text, const PlaceholderTable& table,
                            wchar_t** expanded) noexcept {
   if (text == nullptr || expanded == nullptr) return E_POINTER;
-  ExpansionBuffer out;
-  HRESULT hr = out.Init(wcslen(text));
-  if (FAILED(hr)) return hr;
-
-  const wchar_t* p = text;
-  while (*p != L'\0') {
-    if (*p != L'%') {
-      const size_t units = CharacterUnits(p);
-      VADUNA_RETURN_IF_FAILED(out.Append(p, units));
-      p += units;
-      continue;
+  return HresultBoundary([&]() -> HRESULT {
+    std::wstring out;
+    out.reserve(wcslen(text) * 2);
+    const wchar_t* p = text;
+    while (*p != L'\0') {
+      if (*p != L'%') {
+        const size_t units = CharacterUnits(p);
+        out.append(p, units);
+        p += units;
+        continue;
+      }
+      if (p[1] == L'%') {
+        out += L'%';
+        p += 2;
+        continue;
+      }
+      const wchar_t* name = p + 1;
+      const wchar_t* close = *name == L'\0' ? nullptr : wcschr(name, L'%');
+      if (close == nullptr) return DISP_E_EXCEPTION;
+      const std::wstring nameText(name, close);
+      if (nameText.size() >= kPlaceholderNameCapacity) return E_FAIL;
+      const bool found = table.Lookup(nameText.c_str(), [&](const wchar_t* value) { out += value; });
+      if (!found) return DISP_E_EXCEPTION;
+      p = close + 1;
     }
-    if (p[1] == L'%') {
-      VADUNA_RETURN_IF_FAILED(out.Append(L"%", 1));
-      p += 2;
-      continue;
-    }
-    const wchar_t* name = p + 1;
-    const wchar_t* close = *name == L'\0' ? nullptr : wcschr(name, L'%');
-    if (close == nullptr) return DISP_E_EXCEPTION;
-    const size_t nameLength = static_cast<size_t>(close - name);
-    if (nameLength >= kPlaceholderNameCapacity) return E_FAIL;
-    wchar_t nameBuffer[kPlaceholderNameCapacity];
-    wmemcpy(nameBuffer, name, nameLength);
-    nameBuffer[nameLength] = L'\0';
-    hr = S_OK;
-    const bool found = table.Lookup(nameBuffer, [&](const wchar_t* value) {
-      hr = out.Append(value, wcslen(value));
-    });
-    if (!found) return DISP_E_EXCEPTION;
-    VADUNA_RETURN_IF_FAILED(hr);
-    p = close + 1;
-  }
-  *expanded = out.Release();
-  return S_OK;
+    *expanded = CoTaskMemCopy(out);
+    return *expanded != nullptr ? S_OK : E_OUTOFMEMORY;
+  });
 }
 
 bool ScriptLexer::SkipWhiteSpace() noexcept {

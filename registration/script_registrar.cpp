@@ -1,7 +1,7 @@
 #include "registration/script_registrar.h"
 
-#include <memory>
 #include <new>
+#include <string>
 
 #include "registration/module_registration.h"
 #include "registration/script_interpreter.h"
@@ -9,12 +9,6 @@
 #include "base/unique_resource.h"
 
 namespace vaduna {
-namespace {
-
-constexpr size_t kLocalScriptBytes = 1024;
-
-}  // namespace
-
 HRESULT ScriptRegistrar::RunScriptResource(const wchar_t* modulePath, UINT resourceId,
                                            const wchar_t* resourceType, bool doRegister) noexcept {
   UniqueModule module(::LoadLibraryExW(modulePath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
@@ -28,19 +22,18 @@ HRESULT ScriptRegistrar::RunScriptResource(const wchar_t* modulePath, UINT resou
   const char* bytes = static_cast<const char*>(::LockResource(loaded));
   if (bytes == nullptr) return HresultFromLastError();
 
-  wchar_t local[kLocalScriptBytes / sizeof(wchar_t)];
-  std::unique_ptr<wchar_t[]> heap;
-  wchar_t* text = local;
-  if ((static_cast<size_t>(size) + 1) * sizeof(wchar_t) > kLocalScriptBytes) {
-    heap.reset(new (std::nothrow) wchar_t[static_cast<size_t>(size) + 1]);
-    if (!heap) return E_OUTOFMEMORY;
-    text = heap.get();
+  // One unit per byte at most, and the terminating NUL that the string keeps.
+  std::wstring text;
+  try {
+    text.resize(size);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  const int units = ::MultiByteToWideChar(ConversionCodePage(), 0, bytes, static_cast<int>(size), text,
+  const int units = ::MultiByteToWideChar(ConversionCodePage(), 0, bytes, static_cast<int>(size), text.data(),
                                           static_cast<int>(size));
   if (units == 0) return HresultFromLastError();
-  text[units] = L'\0';
-  return RunRegistryScript(text, doRegister, placeholders_);
+  text.resize(static_cast<size_t>(units));
+  return RunRegistryScript(text.c_str(), doRegister, placeholders_);
 }
 
 }  // namespace vaduna

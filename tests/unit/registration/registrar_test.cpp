@@ -40,11 +40,8 @@ std::wstring ExecutablePath() {
 }
 
 TEST(EscapeQuotes, DoublesEverySingleQuote) {
-  wchar_t out[32];
-  EscapeQuotes(L"C:\\it's 'x'", out);
-  EXPECT_STREQ(L"C:\\it''s ''x''", out);
-  EscapeQuotes(L"", out);
-  EXPECT_STREQ(L"", out);
+  EXPECT_EQ(L"C:\\it''s ''x''", EscapeQuotes(L"C:\\it's 'x'"));
+  EXPECT_EQ(L"", EscapeQuotes(L""));
 }
 
 TEST(ScriptRegistrar, Placeholders) {
