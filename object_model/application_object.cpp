@@ -13,25 +13,26 @@ namespace vaduna {
 
 using Microsoft::WRL::ComPtr;
 
-HRESULT ApplicationObject::CurrentAppForCall(ScriptRef* app) noexcept {
-  *app = SharedAttachment::Instance().CurrentApp();
-  if (app->empty()) return RecordError(kMsgOutOfScope);
+HRESULT ApplicationObject::CurrentPageForCall(SharedAttachment::Page* page) noexcept {
+  *page = SharedAttachment::Instance().CurrentPage();
+  if (page->app.empty()) return RecordError(kMsgOutOfScope);
   return S_OK;
 }
 
 void ApplicationObject::CleanUp() noexcept {
   // A page that never unloads stays attached (the shared record keeps the
   // reference); an app that another attachment replaced is given back here.
-  SharedAttachment::Instance().Abandon(std::exchange(attachedApp_, nullptr));
+  SharedAttachment::Instance().Abandon(std::exchange(attachedApp_, nullptr), this);
   ServerObjectBase::CleanUp();
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::Name(BSTR* str) {
   if (str == nullptr) return E_POINTER;
-  ScriptRef app;
-  VADUNA_RETURN_IF_FAILED(CurrentAppForCall(&app));
+  SharedAttachment::Page page;
+  VADUNA_RETURN_IF_FAILED(CurrentPageForCall(&page));
   UniqueVariant result;
-  if (FAILED(app.CallMember(script::kAppName, result.get()))) return S_FALSE;
+  const HRESULT hr = page.app.CallMember(script::kAppName, result.get());
+  if (FAILED(hr)) return FailedScriptCall(hr, page.generation);
   TakeStringResult(result.get(), str);  // the script's string passes to the caller uncopied
   return S_OK;
 }
@@ -41,36 +42,36 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::GetService(BSTR serviceName, IVadun
   // No success code leaves the caller an undefined pointer.
   *ppService = nullptr;
   SharedAttachment& attachment = SharedAttachment::Instance();
-  ScriptRef app;
-  VADUNA_RETURN_IF_FAILED(CurrentAppForCall(&app));
+  if (!attachment.IsAttached()) return RecordError(kMsgOutOfScope);
+  if (!attachment.WaitUntilReady()) return S_FALSE;
+  // The page as it is after the wait: one that unloaded meanwhile is never called.
+  SharedAttachment::Page page;
+  VADUNA_RETURN_IF_FAILED(CurrentPageForCall(&page));
 
   VARIANT name = BorrowedString(serviceName);
-  if (!attachment.WaitUntilReady()) return S_FALSE;
-
   UniqueVariant result;
-  if (FAILED(app.CallMember(script::kAppGetService, &name, result.get()))) {
+  const HRESULT hr = page.app.CallMember(script::kAppGetService, &name, result.get());
+  if (FAILED(hr)) {
+    const HRESULT failed = FailedScriptCall(hr, page.generation);
+    if (failed != S_FALSE) return failed;  // the page is gone, and that is recorded
     RecordError(kMsgNoService);  // published; the call itself answers S_FALSE
     return S_FALSE;
   }
   ComPtr<IDispatch> service = TestedObjectValue(*result.get());
   result.put();  // the service is held by our own reference from here
   if (!service) return S_OK;  // not an object, or a null one: no service
-
-  if (IUnknown* found = FindWrapper(service.Get(), ObjectKind::Service)) {
-    *ppService = static_cast<IVadunaService*>(found);  // FindWrapper added the caller's reference
-    return S_OK;
-  }
-  return CreateBoundWrapper(ObjectKind::Service, this, service.Get(), ppService);
+  return WrapScriptObject(ObjectKind::Service, this, service.Get(), ppService);
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::NewPropertySet(IVadunaPropertySet** pPropSet) {
   if (pPropSet == nullptr) return E_POINTER;
-  ScriptRef app;
-  VADUNA_RETURN_IF_FAILED(CurrentAppForCall(&app));
+  SharedAttachment::Page page;
+  VADUNA_RETURN_IF_FAILED(CurrentPageForCall(&page));
 
   *pPropSet = nullptr;
   UniqueVariant result;
-  if (FAILED(app.CallMember(script::kAppNewPropertySet, result.get()))) return S_FALSE;
+  const HRESULT hr = page.app.CallMember(script::kAppNewPropertySet, result.get());
+  if (FAILED(hr)) return FailedScriptCall(hr, page.generation);
 
   // Without an object in the answer the client holds a property set without
   // a script object, which answers message 202. result is cleared on
@@ -81,11 +82,11 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::NewPropertySet(IVadunaPropertySet**
 HRESULT STDMETHODCALLTYPE ApplicationObject::IsReady(VARIANT_BOOL* pBool) {
   if (pBool == nullptr) return E_POINTER;
   *pBool = VARIANT_FALSE;
-  const ScriptRef app = SharedAttachment::Instance().CurrentApp();
-  if (!app) return S_FALSE;
+  const SharedAttachment::Page page = SharedAttachment::Instance().CurrentPage();
+  if (!page.app) return S_FALSE;
   UniqueVariant result;
-  const HRESULT hr = app.CallMember(script::kAppIsReady, result.get());
-  if (FAILED(hr)) return S_FALSE;
+  const HRESULT hr = page.app.CallMember(script::kAppIsReady, result.get());
+  if (FAILED(hr)) return FailedScriptCall(hr, page.generation);
   *pBool = TruthValue(*result.get());
   return hr;
 }
@@ -95,13 +96,16 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::AttachAppObject(IDispatch* pJSAppOb
     RecordError(kMsgNullAttach);  // its result is dropped
     return E_POINTER;
   }
+  // One of the server's own objects as the page would have the server call
+  // itself for every request, without end.
+  if (IsServerObject(pJSAppObject)) return E_INVALIDARG;
   HRESULT hr = S_OK;
   IDispatch* earlier = nullptr;
   {
     // The shared record and attachedApp_ change together: two attaches
     // through this object must leave both naming the same app.
     SrwExclusive hold(lock_);
-    hr = SharedAttachment::Instance().Attach(pJSAppObject);
+    hr = SharedAttachment::Instance().Attach(pJSAppObject, this);
     earlier = std::exchange(attachedApp_, pJSAppObject);  // shares the reference Attach took
   }
   // This object's earlier attachment was just replaced in the shared record
@@ -119,6 +123,14 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::OnUnload() {
   }
   SharedAttachment::Instance().Detach(attached);
   return S_OK;
+}
+
+void ApplicationObject::UnloadDeadPage() noexcept {
+  OnUnload();
+  // The dead page process's references to this object are never released
+  // by the platform: cut them, so that the server can end once its live
+  // clients are gone.
+  ::CoDisconnectObject(DualPointer(), 0);
 }
 
 }  // namespace vaduna

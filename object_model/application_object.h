@@ -4,6 +4,7 @@
 #pragma once
 
 #include "object_model/server_object.h"
+#include "object_model/shared_attachment.h"
 
 namespace vaduna {
 
@@ -19,10 +20,14 @@ class ApplicationObject final
   HRESULT STDMETHODCALLTYPE AttachAppObject(IDispatch* pJSAppObject) override;
   HRESULT STDMETHODCALLTYPE OnUnload() override;
 
+  // The page this object attached is gone: OnUnload on its behalf, and the
+  // dead page's remote references to this object cut off.
+  void UnloadDeadPage() noexcept;
+
  private:
-  // The attached script application for a call, or message 202 recorded
-  // and its failure answered when no page is attached.
-  HRESULT CurrentAppForCall(ScriptRef* app) noexcept;
+  // The attached page for a call, or message 202 recorded and its failure
+  // answered when no page is attached.
+  HRESULT CurrentPageForCall(SharedAttachment::Page* page) noexcept;
   void CleanUp() noexcept override;
 
   mutable SRWLOCK lock_ = SRWLOCK_INIT;

@@ -8,27 +8,9 @@
 #include "object_model/application_object.h"
 #include "object_model/property_set_object.h"
 #include "object_model/script/script_results.h"
+#include "object_model/wrap_gate.h"
 
 namespace vaduna {
-
-namespace {
-
-// The property set wrapper of child: the existing one that the child's handle
-// names, or a new one bound under owner. *out receives the caller's
-// reference. Without an owner (the set was orphaned) no new wrapper could be
-// bound: null and S_FALSE.
-HRESULT WrapChild(IDispatch* child, ApplicationObject* owner, IVadunaPropertySet** out) noexcept {
-  *out = nullptr;
-  if (IUnknown* existing = FindWrapper(child, ObjectKind::PropertySet)) {
-    // FindWrapper hands out the wrapper's dual interface with the caller's reference.
-    *out = static_cast<IVadunaPropertySet*>(existing);
-    return S_OK;
-  }
-  if (owner == nullptr) return S_FALSE;
-  return CreateBoundWrapper(ObjectKind::PropertySet, owner, child, out);
-}
-
-}  // namespace
 
 HRESULT STDMETHODCALLTYPE PropertySetObject::AddChild(IVadunaPropertySet* pChild, long* index) {
   if (pChild == nullptr || index == nullptr) return E_POINTER;
@@ -37,9 +19,13 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::AddChild(IVadunaPropertySet* pChild
   ScriptRef child;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
 
+  // Adding and counting are one step among the server's changes of these
+  // children: the index answered is the one of the child added here.
+  const WrapGate gate(ScriptIdentity());
   VARIANT argument = BorrowedObject(child.get());
   UniqueVariant result;
-  if (FAILED(scriptSet.CallMember(script::kAddChild, &argument, result.get()))) return S_FALSE;
+  const HRESULT hr = scriptSet.CallMember(script::kAddChild, &argument, result.get());
+  if (FAILED(hr)) return FailedScriptCall(hr);
   if (TruthValue(*result.get()) == VARIANT_FALSE) {
     *index = -1;
     return S_FALSE;
@@ -63,20 +49,23 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::InsertChildAt(IVadunaPropertySet* p
   ScriptRef child;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
 
+  const WrapGate gate(ScriptIdentity());
   const VARIANT first = BorrowedObject(child.get());
   const VARIANT second = Int32Value(index);
   UniqueVariant result;
-  return TruthOfCall(scriptSet.CallMember(script::kInsertChildAt, &first, &second, result.get()), pBool);
+  return TruthOfCall(*this, scriptSet.CallMember(script::kInsertChildAt, &first, &second, result.get()), pBool);
 }
 
 HRESULT STDMETHODCALLTYPE PropertySetObject::RemoveChild(long index, VARIANT_BOOL* pBool) {
   ScriptRef scriptSet;
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
+  const WrapGate gate(ScriptIdentity());
   VARIANT argument = Int32Value(index);
   UniqueVariant result;
-  if (FAILED(scriptSet.CallMember(script::kRemoveChild, &argument, result.get()))) {
+  const HRESULT hr = scriptSet.CallMember(script::kRemoveChild, &argument, result.get());
+  if (FAILED(hr)) {
     StoreTruth(pBool, VARIANT_FALSE);
-    return S_FALSE;
+    return FailedScriptCall(hr);
   }
   StoreTruth(pBool, TruthValue(*result.get()));
   return S_OK;
@@ -89,15 +78,16 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::GetChild(long index, IVadunaPropert
   VARIANT argument = Int32Value(index);
   UniqueVariant result;
   const HRESULT hr = scriptSet.CallMember(script::kGetChild, &argument, result.get());
-  IDispatch* const found = SUCCEEDED(hr) ? TestedObjectValue(*result.get()) : nullptr;
-  if (found == nullptr) {
-    *pChild = nullptr;
-    return S_FALSE;
-  }
+  *pChild = nullptr;
+  if (FAILED(hr)) return FailedScriptCall(hr);
+  IDispatch* const found = TestedObjectValue(*result.get());
+  if (found == nullptr) return S_FALSE;
   const ScriptRef child(found);
   result.put();
+  // The wrapper that already names the child, or a new one under this set's
+  // owner; an orphaned set has no owner to bind one (null and S_FALSE).
   const OwnerRef owner(*this);
-  return WrapChild(child.get(), owner.get(), pChild);
+  return WrapScriptObject(ObjectKind::PropertySet, owner.get(), child.get(), pChild);
 }
 
 // The script encodes this set as a string and decodes it into a new script
@@ -113,7 +103,8 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::Copy(IVadunaPropertySet** pCopy) {
   if (owner.get() == nullptr) return S_FALSE;
 
   UniqueVariant encoded;
-  if (FAILED(scriptSet.CallMember(script::kEncodeAsString, encoded.get()))) return S_FALSE;
+  const HRESULT hr = scriptSet.CallMember(script::kEncodeAsString, encoded.get());
+  if (FAILED(hr)) return FailedScriptCall(hr);
   if (encoded->vt != VT_BSTR || encoded->bstrVal == nullptr) return S_FALSE;
 
   Microsoft::WRL::ComPtr<IVadunaPropertySet> copy;

@@ -12,14 +12,14 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::SetProperty(BSTR propName, BSTR pro
   const VARIANT name = BorrowedString(propName);
   const VARIANT value = BorrowedString(propVal);
   UniqueVariant result;
-  return TruthOfCall(scriptSet.CallMember(script::kSetProperty, &name, &value, result.get()), pBool);
+  return TruthOfCall(*this, scriptSet.CallMember(script::kSetProperty, &name, &value, result.get()), pBool);
 }
 
 HRESULT STDMETHODCALLTYPE PropertySetObject::Reset(VARIANT_BOOL* pBool) {
   ScriptRef scriptSet;
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   UniqueVariant result;
-  return TruthOfCall(scriptSet.CallMember(script::kReset, result.get()), pBool);
+  return TruthOfCall(*this, scriptSet.CallMember(script::kReset, result.get()), pBool);
 }
 
 }  // namespace vaduna

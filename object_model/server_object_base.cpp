@@ -10,6 +10,8 @@
 #include "object_model/script/script_contract.h"
 #include "object_model/script/script_results.h"
 #include "object_model/service_object.h"
+#include "object_model/shared_attachment.h"
+#include "object_model/wrap_gate.h"
 #include "object_model/wrapper_registry.h"
 
 namespace vaduna {
@@ -35,7 +37,7 @@ class WrapperAccess {
     if (wrapper.refCount_.load() <= 0) return nullptr;
     const LONG count = ++wrapper.refCount_;
     if (count >= 2 && wrapper.owner_ != nullptr && !wrapper.holdsOwner_) {
-      wrapper.holdsOwner_ = wrapper.owner_->TryAddRefAsOwner();
+      wrapper.holdsOwner_ = wrapper.owner_->TryAddRef();
     }
     return wrapper.DualPointer();
   }
@@ -84,6 +86,25 @@ ScriptRef ServerObjectBase::Script() const noexcept {
   return script_;
 }
 
+IUnknown* ServerObjectBase::ScriptIdentity() const noexcept {
+  SrwShared hold(lock_);
+  return scriptIdentity_;
+}
+
+HRESULT ServerObjectBase::FailedScriptCall(HRESULT callResult, ULONG generation) noexcept {
+  switch (callResult) {
+    case RPC_E_DISCONNECTED:
+    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+    case CO_E_OBJNOTCONNECTED:
+      SharedAttachment::Instance().PageGone(generation);
+      return RecordError(kMsgOutOfScope);
+    default:
+      return S_FALSE;
+  }
+}
+
 HRESULT ServerObjectBase::ScriptForCall(ScriptRef* script) noexcept {
   *script = Script();
   if (script->empty()) return RecordError(kMsgOutOfScope);
@@ -113,14 +134,14 @@ ApplicationObject* ServerObjectBase::Owner() const noexcept {
 
 ApplicationObject* ServerObjectBase::AcquireOwner() const noexcept {
   SrwShared hold(lock_);
-  if (owner_ == nullptr || !owner_->TryAddRefAsOwner()) return nullptr;
+  if (owner_ == nullptr || !owner_->TryAddRef()) return nullptr;
   return static_cast<ApplicationObject*>(owner_);
 }
 
 ULONG ServerObjectBase::CountedAddRef() noexcept {
   SrwExclusive hold(lock_);
   const LONG count = ++refCount_;
-  if (count >= 2 && owner_ != nullptr && !holdsOwner_) holdsOwner_ = owner_->TryAddRefAsOwner();
+  if (count >= 2 && owner_ != nullptr && !holdsOwner_) holdsOwner_ = owner_->TryAddRef();
   return static_cast<ULONG>(count);
 }
 
@@ -145,7 +166,7 @@ ULONG ServerObjectBase::CountedRelease() noexcept {
   return static_cast<ULONG>(count);
 }
 
-bool ServerObjectBase::TryAddRefAsOwner() noexcept {
+bool ServerObjectBase::TryAddRef() noexcept {
   if (IsAggregated()) {
     DualPointer()->AddRef();
     return true;
@@ -182,7 +203,7 @@ void ServerObjectBase::LinkOwner(ServerObjectBase* owner) noexcept {
     owner_ = owner;
     // Clients already hold this wrapper (one they created themselves): it
     // holds its owner from now on, so that their releases stay balanced.
-    if (!IsAggregated() && refCount_.load() >= 2) holdsOwner_ = owner->TryAddRefAsOwner();
+    if (!IsAggregated() && refCount_.load() >= 2) holdsOwner_ = owner->TryAddRef();
   }
   DualPointer()->AddRef();  // the owner list's reference
   if (owner->AppendOwnedWrapper(this)) return;
@@ -209,15 +230,19 @@ LONG ServerObjectBase::EnsureWrapperId() noexcept {
 HRESULT ServerObjectBase::BindScriptObject(ApplicationObject* owner, IUnknown* handleValue,
                                            IDispatch* script) noexcept {
   if (owner == nullptr || handleValue == nullptr || script == nullptr) return E_POINTER;
+  if (IsServerObject(script)) return E_INVALIDARG;
 
   ScriptRef bound(script);
+  IUnknown* const identity = IdentityOf(script);
+  const WrapGate gate(identity);
   ScriptRef replaced;
   {
     SrwExclusive hold(lock_);
     replaced = std::move(script_);
     script_ = bound;
-    scriptIdentity_ = IdentityOf(script);
+    scriptIdentity_ = identity;
   }
+  pageGeneration_.store(SharedAttachment::Instance().Generation());
   replaced.reset();  // released outside the lock
 
   const LONG handle = EnsureWrapperId();
@@ -243,27 +268,40 @@ void ServerObjectBase::ReleaseOwnedWrappers() noexcept {
   }
 }
 
+// The error text goes with errors_ when the memory is freed.
 void ServerObjectBase::CleanUp() noexcept {
   ReleaseOwnedWrappers();
-  if (const LONG id = wrapperId_.exchange(0); id != 0) wrapper_registry::Remove(id);
+  const LONG id = wrapperId_.exchange(0);
+  if (id != 0) wrapper_registry::Remove(id);
   ScriptRef script;
+  IUnknown* identity = nullptr;
   {
     SrwExclusive hold(lock_);
     script = std::move(script_);
-    script_.reset();
-    scriptIdentity_ = nullptr;
+    identity = std::exchange(scriptIdentity_, nullptr);
   }
-  if (script) {
-    VARIANT none = Int32Value(0);
-    script.PutMember(script::kHandleMember, &none);  // failures ignored
-  }
-  // The error text goes with errors_ when the memory is freed.
+  if (!script || id == 0) return;
+  // The handle is reset only while it names this wrapper: a duplicate that
+  // goes must not erase the handle of the wrapper that lives.
+  const WrapGate gate(identity);
+  UniqueVariant current;
+  const std::optional<LONG> handle = HandleValue(script.GetMember(script::kHandleMember, current.get()), *current.get());
+  if (handle != id) return;
+  VARIANT none = Int32Value(0);
+  script.PutMember(script::kHandleMember, &none);  // failures ignored
+}
+
+bool IsServerObject(IUnknown* object) noexcept {
+  if (object == nullptr) return false;
+  ComPtr<IServerObject> serverObject;
+  return SUCCEEDED(object->QueryInterface(IID_PPV_ARGS(&serverObject))) && serverObject != nullptr;
 }
 
 HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch* script, REFIID iid,
                            void** out) noexcept {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
+  if (IsServerObject(script)) return E_INVALIDARG;
   ServerObjectBase* wrapper = NewWrapper(kind);
   if (wrapper == nullptr) return E_OUTOFMEMORY;
   void* handedOut = nullptr;
@@ -277,6 +315,23 @@ HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch*
   // that fails (no script object) leaves an unbound wrapper.
   wrapper->BindScriptObject(owner, wrapper->DualPointer(), script);
   return S_OK;
+}
+
+HRESULT WrapScriptObject(ObjectKind kind, ApplicationObject* owner, IDispatch* script, REFIID iid,
+                         void** out) noexcept {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (script == nullptr) return E_POINTER;
+  if (IsServerObject(script)) return E_INVALIDARG;
+  const WrapGate gate(IdentityOf(script));
+  if (IUnknown* found = FindWrapper(script, kind)) {
+    // FindWrapper handed out the dual interface with the caller's reference.
+    ComPtr<IUnknown> held;
+    *held.GetAddressOf() = found;
+    return held->QueryInterface(iid, out);
+  }
+  if (owner == nullptr) return S_FALSE;
+  return CreateBoundWrapper(kind, owner, script, iid, out);
 }
 
 IUnknown* FindWrapper(IDispatch* script, ObjectKind kind) noexcept {

@@ -31,10 +31,24 @@ class ServerObjectBase : public ObjectBase {
   // The wrapped script object, with a reference for the caller; empty when
   // the object has none.
   ScriptRef Script() const noexcept;
+  // The COM identity of the wrapped script object, for comparison and the
+  // wrap gate only (not counted); null without one.
+  IUnknown* ScriptIdentity() const noexcept;
   // The opening of every call into the wrapped script object: *script holds
   // it for the call, or, when there is none, message 202 is recorded and its
   // failure (DISP_E_EXCEPTION) answered.
   HRESULT ScriptForCall(ScriptRef* script) noexcept;
+  // A script call failed with callResult. When the failure says that the
+  // page's process is gone, the page the script object came from is
+  // unloaded (SharedAttachment::PageGone) and message 202 recorded and its
+  // failure answered: later calls then meet no page rather than a dead one.
+  // Any other failure answers S_FALSE and records nothing. A wrapper's page
+  // is the attachment it was bound under; the application object passes
+  // the generation of the page it called.
+  HRESULT FailedScriptCall(HRESULT callResult) noexcept { return FailedScriptCall(callResult, pageGeneration_.load()); }
+  HRESULT FailedScriptCall(HRESULT callResult, ULONG generation) noexcept;
+  // The attachment under which the script object was bound; 0 when none.
+  ULONG PageGeneration() const noexcept { return pageGeneration_.load(); }
   // Read by the tests, which check bindings without a call into the script.
   bool HasScript() const noexcept;
   // Empties the script link (the cell stays): the object answers message 202.
@@ -42,9 +56,14 @@ class ServerObjectBase : public ObjectBase {
 
   // Binds script to this wrapper, writes its handle member, and links the
   // wrapper to owner (first binding only). handleValue is the wrapper's own
-  // dual interface. E_POINTER when any argument is null; S_OK otherwise,
+  // dual interface. E_POINTER when any argument is null; E_INVALIDARG, and
+  // nothing changed, for one of this server's own objects; S_OK otherwise,
   // whether or not the handle could be written.
   HRESULT BindScriptObject(ApplicationObject* owner, IUnknown* handleValue, IDispatch* script) noexcept;
+
+  // A reference for the caller, refused (false) once the count has reached
+  // 0, when the object is already being destroyed.
+  bool TryAddRef() noexcept;
 
   // The owner (application object) of a wrapper; null for an application
   // object. Read by the tests: calls take their owner through AcquireOwner.
@@ -69,9 +88,6 @@ class ServerObjectBase : public ObjectBase {
  private:
   friend class WrapperAccess;  // implementation detail of the wrapping code
 
-  // A reference taken on this object as a wrapper's owner; refused (false)
-  // once its count has reached 0, when it is already being destroyed.
-  bool TryAddRefAsOwner() noexcept;
   // Links this wrapper to owner (first binding only) and enters it in the
   // owner's list with the list's reference.
   void LinkOwner(ServerObjectBase* owner) noexcept;
@@ -96,18 +112,36 @@ class ServerObjectBase : public ObjectBase {
   // LinkOwner and given back by ReleaseOwnedWrappers.
   std::vector<ServerObjectBase*> owned_;
   std::atomic<LONG> wrapperId_{0};
+  std::atomic<ULONG> pageGeneration_{0};
   ErrorState errors_;
 };
+
+// True for one of this server's own objects: the server never wraps them,
+// never binds a set to one, and never calls one through the script bridge.
+bool IsServerObject(IUnknown* object) noexcept;
 
 // A new wrapper of kind (service or property set), asked for iid and bound
 // to script under owner; *out receives the caller's reference. E_OUTOFMEMORY,
 // or the QueryInterface failure, leaves *out null and no wrapper behind. A
 // null script leaves the wrapper unbound: it answers message 202.
+// E_INVALIDARG, and no wrapper, for one of this server's own objects.
 HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch* script, REFIID iid,
                            void** out) noexcept;
 template <class Interface>
 HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch* script, Interface** out) noexcept {
   return CreateBoundWrapper(kind, owner, script, IID_PPV_ARGS(out));
+}
+
+// The wrapper of kind for a script object that the page handed back: the
+// live one its handle names, or, with an owner, a new one bound under it;
+// finding and making are one step for each script object (WrapGate). *out
+// receives the caller's reference. E_INVALIDARG for one of this server's own
+// objects; S_FALSE and null when there is no wrapper and no owner.
+HRESULT WrapScriptObject(ObjectKind kind, ApplicationObject* owner, IDispatch* script, REFIID iid,
+                         void** out) noexcept;
+template <class Interface>
+HRESULT WrapScriptObject(ObjectKind kind, ApplicationObject* owner, IDispatch* script, Interface** out) noexcept {
+  return WrapScriptObject(kind, owner, script, IID_PPV_ARGS(out));
 }
 
 // The live wrapper of the wanted kind that script's handle member names and

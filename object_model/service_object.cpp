@@ -11,6 +11,9 @@ namespace vaduna {
 // answers with the output property set, which is bound into the caller's
 // output set; any other answer empties the output set. S_FALSE when the page
 // never became ready or the call failed: the output set is then unchanged.
+// A page that unloaded during the wait is never called (message 202), and
+// one of the server's own objects as the answer is refused (E_INVALIDARG,
+// the output set unchanged).
 HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaPropertySet* pInputArgs,
                                                       IVadunaPropertySet* pOutputArgs, VARIANT_BOOL* pBool) {
   if (method == nullptr || pInputArgs == nullptr || pOutputArgs == nullptr) return E_POINTER;
@@ -29,13 +32,19 @@ HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaProper
   VARIANT args[2] = {BorrowedObject(input.get()), BorrowedString(method)};
 
   if (!SharedAttachment::Instance().WaitUntilReady()) return S_FALSE;
+  if (SharedAttachment::Instance().Generation() != PageGeneration()) return RecordError(kMsgOutOfScope);
 
   UniqueVariant result;
-  if (FAILED(service.CallMember(script::kServiceInvokeMethod, args, 2, result.get()))) {
+  const HRESULT hr = service.CallMember(script::kServiceInvokeMethod, args, 2, result.get());
+  if (FAILED(hr)) {
     StoreTruth(pBool, VARIANT_FALSE);
-    return S_FALSE;
+    return FailedScriptCall(hr);
   }
   IDispatch* const returned = TestedObjectValue(*result.get());
+  if (IsServerObject(returned)) {
+    StoreTruth(pBool, VARIANT_FALSE);
+    return E_INVALIDARG;
+  }
   // An orphaned service has no owner to give; an output set that has one keeps it.
   const OwnerRef serviceOwner(*this);
   const OwnerRef outputOwner(*output);

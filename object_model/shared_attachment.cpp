@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+#include "object_model/application_object.h"
+
 namespace vaduna {
 namespace {
 
@@ -55,6 +57,16 @@ ScriptRef SharedAttachment::CurrentApp() const noexcept {
   return ScriptRef(currentApp_);
 }
 
+SharedAttachment::Page SharedAttachment::CurrentPage() const noexcept {
+  SrwShared hold(lock_);
+  return Page{ScriptRef(currentApp_), generation_};
+}
+
+ULONG SharedAttachment::Generation() const noexcept {
+  SrwShared hold(lock_);
+  return generation_;
+}
+
 bool SharedAttachment::IsAttached() const noexcept {
   SrwShared hold(lock_);
   return currentApp_ != nullptr;
@@ -80,7 +92,7 @@ bool SharedAttachment::WaitUntilReady() const noexcept {
   return ::WaitForSingleObject(event.get(), static_cast<DWORD>(timeout)) == WAIT_OBJECT_0;
 }
 
-HRESULT SharedAttachment::Attach(IDispatch* app) noexcept {
+HRESULT SharedAttachment::Attach(IDispatch* app, ApplicationObject* attacher) noexcept {
   app->AddRef();  // the attachment's one reference, given back by the attaching object's OnUnload
   UniqueHandle opened(::OpenEventW(SYNCHRONIZE, FALSE, kSyncEventName));
   const bool eventOpened = static_cast<bool>(opened);
@@ -95,6 +107,8 @@ HRESULT SharedAttachment::Attach(IDispatch* app) noexcept {
     // unless that object is gone.
     if (std::exchange(ownsCurrentApp_, false)) abandoned = currentApp_;
     currentApp_ = app;
+    attacher_ = attacher;
+    generation_ = ++lastGeneration_;
     std::swap(syncEvent_, opened);  // the replaced event is closed outside the lock
     if (timeoutSet) {
       const LONG timeout = ParseMilliseconds(timeoutText);
@@ -112,24 +126,52 @@ void SharedAttachment::Detach(IDispatch* attachedApp) noexcept {
     SrwExclusive hold(lock_);
     if (attachedApp != nullptr && attachedApp == currentApp_) {
       currentApp_ = nullptr;
+      attacher_ = nullptr;
+      generation_ = 0;
       if (std::exchange(ownsCurrentApp_, false)) abandoned = attachedApp;
+      std::swap(syncEvent_, closedEvent);
     }
-    std::swap(syncEvent_, closedEvent);
   }
   if (attachedApp != nullptr) attachedApp->Release();  // the reference taken by Attach
   if (abandoned != nullptr) abandoned->Release();     // the record's own, from Abandon
 }
 
-void SharedAttachment::Abandon(IDispatch* attachedApp) noexcept {
-  if (attachedApp == nullptr) return;
+void SharedAttachment::Abandon(IDispatch* attachedApp, ApplicationObject* attacher) noexcept {
   {
     SrwExclusive hold(lock_);
+    if (attacher != nullptr && attacher_ == attacher) attacher_ = nullptr;
+    if (attachedApp == nullptr) return;
     if (attachedApp == currentApp_ && !ownsCurrentApp_) {
       ownsCurrentApp_ = true;
       return;
     }
   }
   attachedApp->Release();  // the reference taken by Attach
+}
+
+void SharedAttachment::PageGone(ULONG generation) noexcept {
+  ApplicationObject* attacher = nullptr;  // with a reference of ours
+  IDispatch* dropped = nullptr;
+  UniqueHandle closedEvent;
+  {
+    SrwExclusive hold(lock_);
+    if (generation == 0 || generation != generation_ || currentApp_ == nullptr) return;
+    if (attacher_ != nullptr && attacher_->TryAddRef()) {
+      attacher = attacher_;
+    } else {
+      // The attaching object is gone or going: the page is dropped here, and
+      // the record's own reference, if it has it, goes with it.
+      if (std::exchange(ownsCurrentApp_, false)) dropped = currentApp_;
+      currentApp_ = nullptr;
+      attacher_ = nullptr;
+      generation_ = 0;
+      std::swap(syncEvent_, closedEvent);
+    }
+  }
+  if (dropped != nullptr) dropped->Release();
+  if (attacher == nullptr) return;
+  attacher->UnloadDeadPage();
+  attacher->DualPointer()->Release();
 }
 
 void SharedAttachment::DisconnectCurrentApp() noexcept {
@@ -144,6 +186,8 @@ void SharedAttachment::ResetForTesting() noexcept {
     SrwExclusive hold(lock_);
     app = std::exchange(currentApp_, nullptr);
     ownsCurrentApp_ = false;
+    attacher_ = nullptr;
+    generation_ = 0;
     std::swap(syncEvent_, closedEvent);
     syncTimeout_ = kDefaultTimeoutMs;
   }

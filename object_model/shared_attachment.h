@@ -11,15 +11,28 @@
 
 namespace vaduna {
 
+class ApplicationObject;
+
 class SharedAttachment {
  public:
   static constexpr LONG kDefaultTimeoutMs = 120000;
 
   static SharedAttachment& Instance() noexcept;
 
+  // The page as one call sees it: its script application (with a reference
+  // for the caller) and the number of the attachment that brought it.
+  struct Page {
+    ScriptRef app;
+    ULONG generation = 0;
+  };
+
   // The current script application, with a reference for the caller; empty
   // when none is attached.
   ScriptRef CurrentApp() const noexcept;
+  Page CurrentPage() const noexcept;
+  // The number of the current attachment: every attach gets a new one,
+  // counted from 1; 0 while no page is attached.
+  ULONG Generation() const noexcept;
   // Read by the tests, which check the attachment without holding the app.
   bool IsAttached() const noexcept;
 
@@ -33,16 +46,27 @@ class SharedAttachment {
   // The attaching half of AttachAppObject: stores app with one reference of
   // its own, opens the readiness event, reads the time-out. S_FALSE when the
   // event could not be opened.
-  HRESULT Attach(IDispatch* app) noexcept;
+  // attacher, when given, is the application object that attaches (not
+  // counted here): a page found gone is unloaded through it.
+  HRESULT Attach(IDispatch* app, ApplicationObject* attacher = nullptr) noexcept;
   // The detaching half of OnUnload, for the object that attached
-  // attachedApp (may be null): the app is no longer current, the event
-  // handle is closed, and the reference Attach took is given back.
+  // attachedApp (may be null): when attachedApp is the current app it is no
+  // longer current and the event handle is closed; an earlier page's
+  // OnUnload leaves the page that replaced it alone. The reference Attach
+  // took is given back either way.
   void Detach(IDispatch* attachedApp) noexcept;
+  // A call into the page of attachment generation failed because the page's
+  // process is gone. When that page is still the current one, it is
+  // unloaded as its own OnUnload would unload it, and the object that
+  // attached it is cut off from its remote clients (the dead page's
+  // references to it would otherwise keep the server alive). A page that
+  // was already replaced or unloaded is left alone.
+  void PageGone(ULONG generation) noexcept;
   // The object that attached attachedApp is destroyed without OnUnload: a
   // current app stays attached, its reference now the record's own, given
   // back when a later attachment replaces it or an OnUnload ends it; a
   // replaced one has no other holder and is given back at once.
-  void Abandon(IDispatch* attachedApp) noexcept;
+  void Abandon(IDispatch* attachedApp, ApplicationObject* attacher = nullptr) noexcept;
   // Process end: disconnects the current script application from its clients.
   void DisconnectCurrentApp() noexcept;
 
@@ -56,6 +80,9 @@ class SharedAttachment {
   // One reference, shared with the application object that attached it.
   IDispatch* currentApp_ = nullptr;
   bool ownsCurrentApp_ = false;  // the object that attached currentApp_ is gone
+  ApplicationObject* attacher_ = nullptr;  // that object while it lives; not counted
+  ULONG generation_ = 0;                   // of currentApp_; 0 without one
+  ULONG lastGeneration_ = 0;
   UniqueHandle syncEvent_;
   LONG syncTimeout_ = kDefaultTimeoutMs;
 };

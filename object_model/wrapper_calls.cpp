@@ -16,10 +16,10 @@ OwnerRef::~OwnerRef() {
   if (owner_ != nullptr) owner_->DualPointer()->Release();
 }
 
-HRESULT TruthOfCall(HRESULT callResult, VARIANT_BOOL* out) noexcept {
+HRESULT TruthOfCall(ServerObjectBase& wrapper, HRESULT callResult, VARIANT_BOOL* out) noexcept {
   if (FAILED(callResult)) {
     StoreTruth(out, VARIANT_FALSE);
-    return S_FALSE;
+    return wrapper.FailedScriptCall(callResult);
   }
   StoreTruth(out, VARIANT_TRUE);
   return S_OK;
@@ -32,9 +32,10 @@ HRESULT ForwardTruthSetter(ServerObjectBase& wrapper, const wchar_t* member, BST
   VADUNA_RETURN_IF_FAILED(wrapper.ScriptForCall(&script));
   VARIANT borrowed = BorrowedString(argument);
   UniqueVariant result;
-  if (FAILED(script.CallMember(member, &borrowed, result.get()))) {
+  const HRESULT hr = script.CallMember(member, &borrowed, result.get());
+  if (FAILED(hr)) {
     StoreTruth(out, VARIANT_FALSE);
-    return S_FALSE;
+    return wrapper.FailedScriptCall(hr);
   }
   StoreTruth(out, SetterTruth(*result.get()));
   return S_OK;
@@ -48,7 +49,7 @@ HRESULT CallStringGetter(ServerObjectBase& wrapper, const wchar_t* member, VARIA
   UniqueVariant result;
   const HRESULT hr = argument != nullptr ? script.CallMember(member, argument, result.get())
                                          : script.CallMember(member, result.get());
-  if (FAILED(hr)) return S_FALSE;
+  if (FAILED(hr)) return wrapper.FailedScriptCall(hr);
   // The string passes to the client, who frees it.
   return TakeStringResult(result.get(), out);
 }
@@ -71,7 +72,8 @@ HRESULT ForwardCountGetter(ServerObjectBase& wrapper, const wchar_t* member, lon
   ScriptRef script;
   VADUNA_RETURN_IF_FAILED(wrapper.ScriptForCall(&script));
   UniqueVariant result;
-  if (FAILED(script.CallMember(member, result.get()))) return S_FALSE;
+  const HRESULT hr = script.CallMember(member, result.get());
+  if (FAILED(hr)) return wrapper.FailedScriptCall(hr);
   const std::optional<LONG> count = CountValue(*result.get());
   if (!count) return S_FALSE;
   *out = *count;

@@ -32,9 +32,10 @@ inline void StoreTruth(VARIANT_BOOL* out, VARIANT_BOOL value) noexcept {
   if (out != nullptr) *out = value;
 }
 
-// A call whose answer is not looked at: a failed call gives VARIANT_FALSE
-// and S_FALSE, any other VARIANT_TRUE and S_OK.
-HRESULT TruthOfCall(HRESULT callResult, VARIANT_BOOL* out) noexcept;
+// A call of wrapper's script whose answer is not looked at: a failed call
+// gives VARIANT_FALSE and S_FALSE (or the failure of a page that is gone),
+// any other VARIANT_TRUE and S_OK.
+HRESULT TruthOfCall(ServerObjectBase& wrapper, HRESULT callResult, VARIANT_BOOL* out) noexcept;
 
 // member(argument) answering a truth value (setter truth rule) into *out when
 // given; S_FALSE and VARIANT_FALSE when the call fails. E_POINTER for a null

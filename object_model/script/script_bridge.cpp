@@ -20,10 +20,46 @@ HRESULT LookUp(IDispatch* object, const wchar_t* name, DISPID* id) noexcept {
   return object->GetIDsOfNames(IID_NULL, names, 1, kScriptLocale, id);
 }
 
+// What a VT_BYREF answer points at: read through into the answer itself.
+// The automation marshaller hands a reference over in memory of the task
+// allocator that belongs to the receiver, so the referenced storage is freed
+// here, and the value it held (a string, an object, an array) now belongs to
+// the answer. A reference to a reference is followed once more at most.
+void TakeReferencedValue(VARIANT* result, int depth = 0) noexcept {
+  if ((result->vt & VT_BYREF) == 0) return;
+  const VARTYPE type = result->vt & ~VT_BYREF;
+  void* const referent = result->byref;
+  VARIANT value = EmptyValue();
+  if (referent != nullptr) {
+    if ((type & VT_ARRAY) != 0) {
+      value.vt = type;
+      value.parray = *static_cast<SAFEARRAY**>(referent);
+    } else if (type == VT_VARIANT) {
+      value = *static_cast<VARIANT*>(referent);
+      if (depth < 1) {
+        TakeReferencedValue(&value, depth + 1);
+      } else if ((value.vt & VT_BYREF) != 0) {
+        value = EmptyValue();  // deeper chains are no answer a script gives
+      }
+    } else if (type == VT_BSTR) {
+      value = BorrowedString(*static_cast<BSTR*>(referent));  // taken over
+    } else if (type == VT_DISPATCH || type == VT_UNKNOWN) {
+      value.vt = type;
+      value.punkVal = *static_cast<IUnknown**>(referent);  // its reference taken over
+    } else if (FAILED(::VariantCopyInd(&value, result))) {
+      value = EmptyValue();  // a type no rule reads
+    }
+  }
+  ::CoTaskMemFree(referent);
+  *result = value;
+}
+
 // No EXCEPINFO and no argument-error index: a script failure reaches the
-// server only as this HRESULT.
+// server only as this HRESULT. A referenced answer is read through.
 HRESULT InvokeKind(IDispatch* object, DISPID id, WORD kind, DISPPARAMS* params, VARIANT* result) noexcept {
-  return object->Invoke(id, IID_NULL, kScriptLocale, kind, params, result, nullptr, nullptr);
+  const HRESULT hr = object->Invoke(id, IID_NULL, kScriptLocale, kind, params, result, nullptr, nullptr);
+  if (SUCCEEDED(hr) && result != nullptr) TakeReferencedValue(result);
+  return hr;
 }
 
 HRESULT InvokeMethod(IDispatch* object, const wchar_t* name, VARIANT* args, UINT count,
