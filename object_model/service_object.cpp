@@ -25,8 +25,10 @@ HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaProper
   ScriptRef input;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pInputArgs, &input));
   // The output set may still be unbound: binding it is this call's purpose.
+  // It is held for the call: a page that calls back may release it meanwhile.
   ServerObjectBase* const output = PassedPropertySet(pOutputArgs);
   if (output == nullptr) return E_INVALIDARG;
+  const Microsoft::WRL::ComPtr<IVadunaPropertySet> outputHeld(pOutputArgs);
 
   // Laid out last-first: the script receives the method name first.
   VARIANT args[2] = {BorrowedObject(input.get()), BorrowedString(method)};
