@@ -92,17 +92,12 @@ IUnknown* ServerObjectBase::ScriptIdentity() const noexcept {
 }
 
 HRESULT ServerObjectBase::FailedScriptCall(HRESULT callResult, ULONG generation) noexcept {
-  switch (callResult) {
-    case RPC_E_DISCONNECTED:
-    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
-    case RPC_E_SERVER_DIED:
-    case RPC_E_SERVER_DIED_DNE:
-    case CO_E_OBJNOTCONNECTED:
-      SharedAttachment::Instance().PageGone(generation);
-      return RecordError(kMsgOutOfScope);
-    default:
-      return S_FALSE;
-  }
+  SharedAttachment& attachment = SharedAttachment::Instance();
+  const bool gone = MeansPageGone(callResult) ||
+                    (callResult == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) && attachment.PageUnreachable(generation));
+  if (!gone) return S_FALSE;
+  attachment.PageGone(generation);
+  return RecordError(kMsgOutOfScope);
 }
 
 HRESULT ServerObjectBase::ScriptForCall(ScriptRef* script) noexcept {

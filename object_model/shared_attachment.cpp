@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "object_model/application_object.h"
+#include "object_model/script/script_contract.h"
 
 namespace vaduna {
 namespace {
@@ -46,6 +47,19 @@ bool ReadTimeoutVariable(std::string* value) noexcept {
 }
 
 }  // namespace
+
+bool MeansPageGone(HRESULT callResult) noexcept {
+  switch (callResult) {
+    case RPC_E_DISCONNECTED:
+    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+    case CO_E_OBJNOTCONNECTED:
+      return true;
+    default:
+      return false;
+  }
+}
 
 SharedAttachment& SharedAttachment::Instance() noexcept {
   static SharedAttachment attachment;
@@ -147,6 +161,14 @@ void SharedAttachment::Abandon(IDispatch* attachedApp, ApplicationObject* attach
     }
   }
   attachedApp->Release();  // the reference taken by Attach
+}
+
+bool SharedAttachment::PageUnreachable(ULONG generation) const noexcept {
+  const Page page = CurrentPage();
+  if (page.app.empty() || page.generation != generation) return true;
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(script::kAppIsReady)};
+  return MeansPageGone(page.app.get()->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
 }
 
 void SharedAttachment::PageGone(ULONG generation) noexcept {

@@ -13,6 +13,9 @@ namespace vaduna {
 
 class ApplicationObject;
 
+// True for the failures of a call that say the page's process is gone.
+bool MeansPageGone(HRESULT callResult) noexcept;
+
 class SharedAttachment {
  public:
   static constexpr LONG kDefaultTimeoutMs = 120000;
@@ -62,6 +65,11 @@ class SharedAttachment {
   // references to it would otherwise keep the server alive). A page that
   // was already replaced or unloaded is left alone.
   void PageGone(ULONG generation) noexcept;
+  // Whether the page of attachment generation can no longer be reached: true
+  // when it is no longer current, or when a name lookup on its application
+  // fails as MeansPageGone says. A call that failed without saying why (the
+  // platform's answer when the page's process ends during the call) asks this.
+  bool PageUnreachable(ULONG generation) const noexcept;
   // The object that attached attachedApp is destroyed without OnUnload: a
   // current app stays attached, its reference now the record's own, given
   // back when a later attachment replaces it or an OnUnload ends it; a

@@ -158,7 +158,10 @@ HRESULT FakeScriptObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count,
   record.nameCount = count;
   auto found = members_.find(record.name);
   HRESULT hr = S_OK;
-  if (found == members_.end()) {
+  if (FAILED(lookupFailure_.load())) {
+    ids[0] = DISPID_UNKNOWN;
+    hr = lookupFailure_.load();
+  } else if (found == members_.end()) {
     ids[0] = DISPID_UNKNOWN;
     hr = DISP_E_UNKNOWNNAME;
   } else {

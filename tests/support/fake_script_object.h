@@ -82,6 +82,9 @@ class FakeScriptObject final : public IDispatchEx {
   VariantValue PropertyValue(const std::wstring& name) const;
   // Whether GetDispID(fdexNameEnsure) creates a missing member (default yes).
   void SetEnsureCreates(bool creates) { ensureCreates_ = creates; }
+  // Every later name lookup fails with hr (S_OK: lookups work again), as a
+  // proxy to an ended process answers.
+  void FailLookups(HRESULT hr) { lookupFailure_ = hr; }
 
   std::vector<CallRecord> Calls() const;
   std::vector<CallRecord> Invocations() const;  // Invoke records only
@@ -128,6 +131,7 @@ class FakeScriptObject final : public IDispatchEx {
 
   const bool dispatchEx_;
   bool ensureCreates_ = true;
+  std::atomic<HRESULT> lookupFailure_{S_OK};
   std::atomic<LONG> refCount_{1};
   mutable std::recursive_mutex mutex_;
   std::map<std::wstring, Member> members_;

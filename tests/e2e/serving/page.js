@@ -164,6 +164,8 @@ AccountService.prototype.Name = function () { return this.name; };
 // the number of records, one child "Account" per record.
 // "Echo": returns the input set itself.
 // "Nothing": runs and returns no property set.
+// "Slow": keeps the call busy for the input property "Seconds" (the page
+// process may be ended meanwhile), then echoes.
 // Any other method fails, which the server reports as a failed call.
 AccountService.prototype.InvokeMethod = function (method, input) {
   log(this.name + "." + method + "(" + describe(input) + ")");
@@ -187,6 +189,11 @@ AccountService.prototype.InvokeMethod = function (method, input) {
   }
   if (method == "Echo") return input;
   if (method == "Nothing") return null;
+  if (method == "Slow") {
+    var until = new Date().getTime() + 1000 * Number(input.GetProperty("Seconds"));
+    while (new Date().getTime() < until) {}
+    return input;
+  }
   throw new Error("Account Service has no method " + method);
 };
 

@@ -87,6 +87,39 @@ case "$case_name" in
     demand_server_ends_by_itself
     ;;
 
+  self_attach)
+    # Two lines of a client once hung every later call and kept the server forever.
+    no_server_before
+    output="$(run_client "$here/self_attach_client.vbs")"
+    demand_all_passed "$output"
+    demand_server_ends_by_itself
+    ;;
+
+  page_killed_mid_call)
+    # The page's process is ended by its pid while a client's InvokeMethod is
+    # inside the page: the call fails, later calls fail clearly, and the
+    # server ends by itself once the client is gone.
+    no_server_before
+    start_page_host "$work/page.log" "$here/page.js" || fail "the page host did not start"
+    client_out="$work/client.out"
+    wine cscript //nologo "$(win_path "$here/slow_call_client.vbs")" </dev/null >"$client_out" 2>/dev/null &
+    client_pid=$!
+    serving_started+=("$client_pid")
+    for ((i = 0; i < 300; i++)); do
+      grep -q 'Slow(' "$work/page.log" 2>/dev/null && break
+      sleep 0.1
+    done
+    grep -q 'Slow(' "$work/page.log" || fail "the slow call never reached the page: $(cat "$work/page.log")"
+    kill -9 "$page_host_pid"
+    for ((i = 0; i < 300; i++)); do
+      kill -0 "$client_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -0 "$client_pid" 2>/dev/null && fail "the client's call did not return within 30 s of the page's end"
+    demand_all_passed "$(tr -d '\r' <"$client_out" | grep -v '^calling$')"
+    demand_server_ends_by_itself
+    ;;
+
   *)
     fail "unknown case $case_name"
     ;;

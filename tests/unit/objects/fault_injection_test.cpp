@@ -143,6 +143,30 @@ TEST_F(FaultTest, APageWhoseProcessIsGoneIsUnloadedAndItsCallersGetARecordedErro
   }
 }
 
+TEST_F(FaultTest, ACallThatFailedWithoutSayingWhyAsksWhetherThePageIsStillThere) {
+  FakeScriptObject* page = AttachPage();
+  FakeScriptObject* setScript = NewFake();
+  page->SetMethod(L"NewPropertySet", ReturnsObject(setScript));
+  ComPtr<IVadunaPropertySet> set;
+  ASSERT_EQ(app_->NewPropertySet(set.GetAddressOf()), S_OK);
+  setScript->SetMethodResult(L"GetType", Empty(), HRESULT_FROM_WIN32(RPC_S_CALL_FAILED));
+
+  // The page answers a lookup: it lives, and the failure is an ordinary one.
+  page->SetMethodResult(L"IsReady", Bool(true));
+  UniqueBstr type;
+  EXPECT_EQ(set->GetType(type.put()), S_FALSE);
+  EXPECT_EQ(ErrorCode(set.Get()), 0);
+  EXPECT_TRUE(SharedAttachment::Instance().IsAttached());
+
+  // Its process ended during the call: the lookup meets a dead page.
+  page->FailLookups(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
+  EXPECT_EQ(set->GetType(type.put()), kDispException);
+  EXPECT_EQ(ErrorCode(set.Get()), 202);
+  EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
+  page->FailLookups(S_OK);
+  set.Reset();
+}
+
 TEST_F(FaultTest, OnlyTheCurrentPagesDeathUnloadsItAndOrdinaryFailuresStaySilent) {
   FakeScriptObject* oldPage = AttachPage();
   FakeScriptObject* oldScript = NewScriptObject();
