@@ -11,6 +11,7 @@ serving_here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 serving_started=()
 
 serving_cleanup() {
+  rm -f "$client_summary_time"
   local pid
   for pid in "${serving_started[@]}"; do
     kill "$pid" 2>/dev/null || true
@@ -29,6 +30,7 @@ serving_init() {
   local build="$1"
   vaduna_wine_prefix "$2"
   server_exe="$build/bin/VadunaAx_Desktop_Integration_20444.exe"
+  client_summary_time="$(mktemp -u "${TMPDIR:-/tmp}/vaduna-client-done.XXXXXX")"
   page_host_exe="$build/bin/vaduna_page_host.exe"
   trap serving_cleanup EXIT
   trap 'exit 130' INT TERM
@@ -56,10 +58,11 @@ server_pids() {
 }
 
 # Waits until no server of this prefix runs, for at most $1 seconds.
-# Prints the seconds waited (one decimal, by the clock); status 1 on time-out.
+# Prints the seconds waited (one decimal, by the clock), counted from the
+# time $2 (date +%s%N) when given, else from now; status 1 on time-out.
 wait_server_gone() {
   local start now elapsed
-  start="$(date +%s%N)"
+  start="${2:-$(date +%s%N)}"
   while :; do
     now="$(date +%s%N)"
     elapsed=$(( (now - start) / 100000000 ))
@@ -119,11 +122,24 @@ stop_page_host() {
 # Runs a client script with cscript; its output goes to stdout. The output
 # passes through a file: a server that this client starts inherits the
 # client's output handles, and a pipe would stay open until the server ends.
+# The moment the client's summary line appears (it prints it after its last
+# release) goes to the file $client_summary_time: a loaded machine may take
+# a second more to end the client's process.
 run_client() {
-  local out
+  local out pid status
   out="$(mktemp "${TMPDIR:-/tmp}/vaduna-client.XXXXXX")"
-  wine cscript //nologo "$(win_path "$1")" </dev/null >"$out" 2>"$out.err"
-  local status=$?
+  wine cscript //nologo "$(win_path "$1")" </dev/null >"$out" 2>"$out.err" &
+  pid=$!
+  rm -f "$client_summary_time"
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ ! -f "$client_summary_time" ] && grep -q ' passed, ' "$out"; then
+      date +%s%N >"$client_summary_time"
+    fi
+    sleep 0.05
+  done
+  wait "$pid"
+  status=$?
+  [ -f "$client_summary_time" ] || date +%s%N >"$client_summary_time"
   tr -d '\r' <"$out"
   wine_diagnostics <"$out.err" >&2
   rm -f "$out" "$out.err"

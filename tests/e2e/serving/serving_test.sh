@@ -38,9 +38,10 @@ no_server_before() {
 
 # The server, once the last client has let go, ends by itself after the quiet
 # period and the pause; never sooner than the quiet period.
+# The last release is now, or at the time $1 (date +%s%N) when given.
 demand_server_ends_by_itself() {
   local waited
-  waited="$(wait_server_gone 20)" || fail "the server was still running 20 s after the last release"
+  waited="$(wait_server_gone 20 "${1:-}")" || fail "the server was still running 20 s after the last release"
   echo "server ended ${waited} s after the last release (expected about ${expected_life} s)"
   in_range "$waited" "$min_life" "$max_life" || fail "the server ended after ${waited} s, not between ${min_life} and ${max_life} s"
 }
@@ -56,7 +57,7 @@ case "$case_name" in
     output="$(run_client "$here/activate_client.vbs")"
     demand_all_passed "$output"
     [ -n "$(server_pids)" ] || fail "no server process ran after the activation"
-    demand_server_ends_by_itself
+    demand_server_ends_by_itself "$(cat "$client_summary_time")"
     ;;
 
   runs_without_client)
@@ -71,7 +72,7 @@ case "$case_name" in
     output="$(run_client "$here/activate_client.vbs")"
     demand_all_passed "$output"
     [ "$(server_pids)" = "$server_pid" ] || fail "the client's activation did not reach the running server"
-    demand_server_ends_by_itself
+    demand_server_ends_by_itself "$(cat "$client_summary_time")"
     ;;
 
   road_vbscript | road_jscript)
@@ -92,7 +93,7 @@ case "$case_name" in
     no_server_before
     output="$(run_client "$here/self_attach_client.vbs")"
     demand_all_passed "$output"
-    demand_server_ends_by_itself
+    demand_server_ends_by_itself "$(cat "$client_summary_time")"
     ;;
 
   page_killed_mid_call)
@@ -111,13 +112,15 @@ case "$case_name" in
     done
     grep -q 'Slow(' "$work/page.log" || fail "the slow call never reached the page: $(cat "$work/page.log")"
     kill -9 "$page_host_pid"
+    released=""
     for ((i = 0; i < 300; i++)); do
+      [ -z "$released" ] && grep -q ' passed, ' "$client_out" && released="$(date +%s%N)"
       kill -0 "$client_pid" 2>/dev/null || break
       sleep 0.1
     done
     kill -0 "$client_pid" 2>/dev/null && fail "the client's call did not return within 30 s of the page's end"
     demand_all_passed "$(tr -d '\r' <"$client_out" | grep -v '^calling$')"
-    demand_server_ends_by_itself
+    demand_server_ends_by_itself "$released"
     ;;
 
   *)
