@@ -1,6 +1,7 @@
 // Runs a registry script against the registry: register mode opens or creates
 // every key it names and writes every value; unregister mode removes them
-// again bottom-up, except what is marked "NoRemove".
+// again bottom-up, except what is marked "NoRemove". No delete follows a
+// registry link: a link that is to go goes itself, its target stays whole.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +24,8 @@ class ScriptInterpreter {
   HRESULT Run(const wchar_t* script, bool doRegister) noexcept;
 
   // Deletes name below parent with all its subkeys; a registry status (2 for
-  // an absent key), not an HRESULT.
+  // an absent key), not an HRESULT. A registry link is deleted itself, never
+  // the key it points to nor anything below that.
   static LONG DeleteKeyTree(HKEY parent, const wchar_t* name) noexcept;
 
  private:
@@ -31,6 +33,8 @@ class ScriptInterpreter {
   HRESULT RegisterValueStatement(Token& token, HKEY parent) noexcept;
   HRESULT RegisterKeyStatement(Token& token, HKEY parent, UniqueHkey& current) noexcept;
   HRESULT RunUnregisterBlock(Token& token, HKEY parent, bool skip) noexcept;
+  HRESULT UnregisterValueStatement(Token& token, HKEY parent, bool keep) noexcept;
+  HRESULT UnregisterKeyStatement(Token& token, HKEY parent, bool skip, bool remove, bool blockAllowed) noexcept;
   HRESULT WriteValue(Token& token, HKEY key, const wchar_t* valueName) noexcept;
   HRESULT ReadValueName(wchar_t (&name)[260]) noexcept;
 

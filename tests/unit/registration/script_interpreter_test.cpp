@@ -12,10 +12,12 @@
 namespace vaduna {
 namespace {
 
+using testing::IsLink;
 using testing::KeyExists;
 using testing::ReadRaw;
 using testing::ReadString;
 using testing::ScratchKey;
+using testing::ScratchLink;
 
 class Interpreter : public ::testing::Test {
  protected:
@@ -252,6 +254,57 @@ TEST_F(Interpreter, DeleteKeyTreeReportsStatus) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, ScriptInterpreter::DeleteKeyTree(scratch, L"Tree"));
   ::RegCloseKey(scratch);
   EXPECT_FALSE(Exists(L"Tree"));
+}
+
+// Links below the scratch key point into a second scratch key, the target,
+// whose content a delete that follows links would take.
+class RegistryLinks : public Interpreter {
+ protected:
+  RegistryLinks() : target_(testing::CurrentTestName() + L"Target") {
+    EXPECT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, target_.Path(L"Sub\\Deeper").c_str(), L"V",
+                                               REG_SZ, L"kept", sizeof(L"kept")));
+  }
+  void ExpectTargetUntouched() {
+    EXPECT_EQ(L"kept", ReadString(HKEY_CURRENT_USER, target_.Path(L"Sub\\Deeper"), L"V"));
+  }
+
+  ScratchKey target_;
+};
+
+TEST_F(RegistryLinks, RegisterModeDeletesTheLinkNotItsTarget) {
+  const ScratchLink inKey(scratch_.Path(L"Key\\Link"), target_.Path());
+  const ScratchLink named(scratch_.Path(L"Named"), target_.Path());
+  const ScratchLink deleted(scratch_.Path(L"Deleted"), target_.Path());
+  ASSERT_EQ(S_OK, Register(L"ForceRemove Key { New { } } ForceRemove Named = s 'new' { Sub { } } Delete Deleted"));
+  EXPECT_FALSE(Exists(L"Key\\Link"));
+  EXPECT_TRUE(Exists(L"Key\\New"));
+  // The link's place holds a key of its own now.
+  EXPECT_FALSE(IsLink(scratch_.Path(L"Named")));
+  EXPECT_FALSE(Exists(L"Named\\Sub\\Deeper"));
+  EXPECT_FALSE(IsLink(scratch_.Path(L"Deleted")));
+  ExpectTargetUntouched();
+}
+
+TEST_F(RegistryLinks, UnregisterModeDeletesTheLinkNotItsTarget) {
+  const ScratchLink link(scratch_.Path(L"Key\\Link"), target_.Path());
+  // The script describes the whole target: followed, the link would lead there.
+  ASSERT_EQ(S_OK, Unregister(L"Key { Link { Sub { Deeper { val V = s 'x' } } } }"));
+  EXPECT_FALSE(Exists(L"Key"));
+  ExpectTargetUntouched();
+}
+
+TEST_F(RegistryLinks, DeleteKeyTreeDeletesALinkItself) {
+  const ScratchLink link(scratch_.Path(L"Link"), target_.Path());
+  const ScratchLink dangling(scratch_.Path(L"Dangling"), target_.Path(L"Absent"));
+  HKEY scratch = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CURRENT_USER, scratch_.Path().c_str(), 0, KEY_ALL_ACCESS, &scratch));
+  EXPECT_EQ(ERROR_SUCCESS, ScriptInterpreter::DeleteKeyTree(scratch, L"Link"));
+  EXPECT_EQ(ERROR_SUCCESS, ScriptInterpreter::DeleteKeyTree(scratch, L"Dangling"));
+  ::RegCloseKey(scratch);
+  EXPECT_FALSE(IsLink(scratch_.Path(L"Link")));
+  EXPECT_FALSE(IsLink(scratch_.Path(L"Dangling")));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, target_.Path(L"Absent")));
+  ExpectTargetUntouched();
 }
 
 }  // namespace
