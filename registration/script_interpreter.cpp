@@ -41,6 +41,9 @@ const wchar_t* const kProtectedKeyNames[] = {
 
 constexpr size_t kNameCapacity = 260;
 
+// DeleteKeyTree's answer for a tree deeper than its bound.
+constexpr LONG kTreeTooDeepStatus = ERROR_CANTOPEN;
+
 HKEY RootKeyFromName(const wchar_t* name) noexcept {
   for (const RootKeyName& root : kRootKeys) {
     if (::lstrcmpiW(root.name, name) == 0) return root.key;
@@ -73,10 +76,10 @@ LONG OpenForUnregister(HKEY parent, const wchar_t* name, bool remove, UniqueHkey
   return status;
 }
 
-LONG DeleteTree(HKEY parent, const wchar_t* name) noexcept;
+LONG DeleteTreeAtLevel(HKEY parent, const wchar_t* name, unsigned level) noexcept;
 
-// Deletes every subkey of key.
-LONG DeleteSubkeys(HKEY key) noexcept {
+// Deletes every subkey of key, which is at level of the tree being deleted.
+LONG DeleteSubkeys(HKEY key, unsigned level) noexcept {
   // Each listed subkey is gone before the next listing, so index 0 suffices.
   for (;;) {
     wchar_t subkey[256];
@@ -84,18 +87,21 @@ LONG DeleteSubkeys(HKEY key) noexcept {
     if (::RegEnumKeyExW(key, 0, subkey, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
       return ERROR_SUCCESS;
     }
-    const LONG status = DeleteTree(key, subkey);
+    const LONG status = DeleteTreeAtLevel(key, subkey, level + 1);
     if (status != ERROR_SUCCESS) return status;
   }
 }
 
-LONG DeleteTree(HKEY parent, const wchar_t* name) noexcept {
+// level: the level of name in the tree being deleted, 1 for its top. The
+// bound is checked before a key is opened, so the recursion ends there.
+LONG DeleteTreeAtLevel(HKEY parent, const wchar_t* name, unsigned level) noexcept {
+  if (level > ScriptInterpreter::kMaxKeyTreeDepth) return kTreeTooDeepStatus;
   UniqueHkey key;
   LONG status = OpenKeyAsItself(parent, name, KEY_READ | DELETE, key);
   if (status != ERROR_SUCCESS) return status;
   // A link goes alone: what lies below its target is not ours.
   if (!IsRegistryLink(key.get())) {
-    status = DeleteSubkeys(key.get());
+    status = DeleteSubkeys(key.get(), level);
     if (status != ERROR_SUCCESS) return status;
   }
   return DeleteOpenedKey(key.get());
@@ -119,18 +125,38 @@ HRESULT ScriptInterpreter::Run(const wchar_t* script, bool doRegister) noexcept 
 
     if (doRegister) {
       const wchar_t* blockStart = lexer_.Position();
-      const HRESULT hr = RunRegisterBlock(token, root);
+      // The taking back below stops at the bound as well and would leave the
+      // keys above it behind: such a block is refused before it starts.
+      if (NestsTooDeep(token)) return DISP_E_EXCEPTION;
+      const HRESULT hr = RunRegisterBlock(token, root, 1);
       if (FAILED(hr)) {
         // Take back what the failed block wrote, as far as the script describes it.
         lexer_.SetPosition(blockStart);
-        RunUnregisterBlock(token, root, false);
+        RunUnregisterBlock(token, root, false, 1);
         return hr;
       }
     } else {
-      VADUNA_RETURN_IF_FAILED(RunUnregisterBlock(token, root, false));
+      VADUNA_RETURN_IF_FAILED(RunUnregisterBlock(token, root, false, 1));
     }
     if (lexer_.SkipWhiteSpace()) return S_OK;
   }
+}
+
+HRESULT ScriptInterpreter::EnterBlock(unsigned depth) noexcept {
+  if (depth <= kMaxBlockDepth) return S_OK;
+  depthExceeded_ = true;
+  return DISP_E_EXCEPTION;
+}
+
+// Reads the block at the position in skip mode, which touches nothing, and
+// sets the position back. Only the depth is judged here: any other fault of
+// the text is met at its place in the register run.
+bool ScriptInterpreter::NestsTooDeep(Token& token) noexcept {
+  const wchar_t* blockStart = lexer_.Position();
+  depthExceeded_ = false;
+  RunUnregisterBlock(token, nullptr, true, 1);
+  lexer_.SetPosition(blockStart);
+  return depthExceeded_;
 }
 
 HRESULT ScriptInterpreter::ReadValueName(wchar_t (&name)[kNameCapacity]) noexcept {
@@ -166,7 +192,8 @@ HRESULT ScriptInterpreter::RegisterKeyStatement(Token& token, HKEY parent, Uniqu
   return S_OK;
 }
 
-HRESULT ScriptInterpreter::RunRegisterBlock(Token& token, HKEY parent) noexcept {
+HRESULT ScriptInterpreter::RunRegisterBlock(Token& token, HKEY parent, unsigned depth) noexcept {
+  VADUNA_RETURN_IF_FAILED(EnterBlock(depth));
   UniqueHkey current;
   VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
   if (token.First() == L'}') return S_OK;
@@ -197,14 +224,15 @@ HRESULT ScriptInterpreter::RunRegisterBlock(Token& token, HKEY parent) noexcept 
     if (token.IsExactly(L"{")) {
       // No script gives a value or a "Delete" a block of its own.
       if (!blockAllowed) return DISP_E_EXCEPTION;
-      VADUNA_RETURN_IF_FAILED(RunRegisterBlock(token, current.get()));
+      VADUNA_RETURN_IF_FAILED(RunRegisterBlock(token, current.get(), depth + 1));
       VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
     }
     if (token.First() == L'}') return S_OK;
   }
 }
 
-HRESULT ScriptInterpreter::RunUnregisterBlock(Token& token, HKEY parent, bool skip) noexcept {
+HRESULT ScriptInterpreter::RunUnregisterBlock(Token& token, HKEY parent, bool skip, unsigned depth) noexcept {
+  VADUNA_RETURN_IF_FAILED(EnterBlock(depth));
   VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
   if (token.First() == L'}') return S_OK;
 
@@ -222,7 +250,7 @@ HRESULT ScriptInterpreter::RunUnregisterBlock(Token& token, HKEY parent, bool sk
     if (token.Is(L"Val")) {
       VADUNA_RETURN_IF_FAILED(UnregisterValueStatement(token, parent, skip || !remove));
     } else {
-      VADUNA_RETURN_IF_FAILED(UnregisterKeyStatement(token, parent, skip, remove, blockAllowed));
+      VADUNA_RETURN_IF_FAILED(UnregisterKeyStatement(token, parent, skip, remove, blockAllowed, depth));
     }
     if (token.First() == L'}') return S_OK;
   }
@@ -249,7 +277,7 @@ HRESULT ScriptInterpreter::UnregisterValueStatement(Token& token, HKEY parent, b
 // to be removed that is a link goes as the link itself: its block is only
 // read, since nothing below a link is the script's to remove.
 HRESULT ScriptInterpreter::UnregisterKeyStatement(Token& token, HKEY parent, bool skip, bool remove,
-                                                  bool blockAllowed) noexcept {
+                                                  bool blockAllowed, unsigned depth) noexcept {
   if (!IsSingleKeyName(token)) return DISP_E_EXCEPTION;
   UniqueHkey current;
   bool isLink = false;
@@ -266,7 +294,7 @@ HRESULT ScriptInterpreter::UnregisterKeyStatement(Token& token, HKEY parent, boo
     // A skipped block touches nothing, so it fails only on malformed text;
     // reading on from inside it would misread the statements that follow.
     const bool skipBlock = skip || status != ERROR_SUCCESS || isLink;
-    VADUNA_RETURN_IF_FAILED(RunUnregisterBlock(token, current.get(), skipBlock));
+    VADUNA_RETURN_IF_FAILED(RunUnregisterBlock(token, current.get(), skipBlock, depth + 1));
     VADUNA_RETURN_IF_FAILED(lexer_.ReadToken(token));
   }
 
@@ -289,7 +317,7 @@ HRESULT ScriptInterpreter::WriteValue(Token& token, HKEY key, const wchar_t* val
 }
 
 LONG ScriptInterpreter::DeleteKeyTree(HKEY parent, const wchar_t* name) noexcept {
-  return DeleteTree(parent, name);
+  return DeleteTreeAtLevel(parent, name, 1);
 }
 
 HRESULT RunRegistryScript(const wchar_t* script, bool doRegister, const PlaceholderTable& table) noexcept {

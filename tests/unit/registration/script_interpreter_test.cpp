@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/platform.h"
 #include "tests/unit/registration/registry_scratch.h"
 
 namespace vaduna {
@@ -41,6 +42,12 @@ class Interpreter : public ::testing::Test {
   PlaceholderTable table_;
   ScratchKey scratch_;
 };
+
+std::wstring Repeat(const std::wstring& text, size_t times) {
+  std::wstring out;
+  while (times-- > 0) out += text;
+  return out;
+}
 
 std::vector<BYTE> Utf16Bytes(const std::wstring& units) {
   const BYTE* p = reinterpret_cast<const BYTE*>(units.data());
@@ -305,6 +312,60 @@ TEST_F(RegistryLinks, DeleteKeyTreeDeletesALinkItself) {
   EXPECT_FALSE(IsLink(scratch_.Path(L"Dangling")));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, target_.Path(L"Absent")));
   ExpectTargetUntouched();
+}
+
+// A chain of levels keys "k": as script text, each key's block holding the
+// next, and as the path of its last key.
+std::wstring NestedKeys(size_t levels) { return Repeat(L"k { ", levels) + Repeat(L"} ", levels); }
+std::wstring ChainPath(size_t levels) { return L"k" + Repeat(L"\\k", levels - 1); }
+
+// Wrap puts four blocks around a body: HKCU, Software, VadunaTest and the scratch key.
+constexpr size_t kLevelsAtBound = ScriptInterpreter::kMaxBlockDepth - 4;
+
+TEST_F(Interpreter, BlocksNestedToTheBoundRunInEveryMode) {
+  const std::wstring script = NestedKeys(kLevelsAtBound);
+  ASSERT_EQ(S_OK, Register(script));
+  EXPECT_TRUE(Exists(ChainPath(kLevelsAtBound)));
+  EXPECT_EQ(S_OK, Unregister(script));
+  EXPECT_FALSE(Exists(L"k"));
+  EXPECT_EQ(S_OK, Unregister(script));  // all absent: skip mode
+}
+
+TEST_F(Interpreter, BlocksNestedBeyondTheBoundFailInEveryMode) {
+  scratch_.CreateSubkey(L"Present");
+  for (const size_t levels : {kLevelsAtBound + 1, size_t{100000}}) {
+    SCOPED_TRACE(levels);
+    const std::wstring nested = NestedKeys(levels);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.Path(L"k").c_str());
+    // Skip mode, "k" being absent: the run ends there.
+    EXPECT_EQ(DISP_E_EXCEPTION, Unregister(nested + L"Present { }"));
+    EXPECT_TRUE(Exists(L"Present"));
+    // Register mode: refused before "ForceRemove" deletes or anything is made.
+    scratch_.CreateSubkey(L"k\\Kept");
+    EXPECT_EQ(DISP_E_EXCEPTION, Register(L"ForceRemove " + nested));
+    EXPECT_TRUE(Exists(L"k\\Kept"));
+    EXPECT_FALSE(Exists(L"k\\k"));
+    // Unregister mode, the keys present past the bound: nothing is removed.
+    scratch_.CreateSubkey(ChainPath(kLevelsAtBound + 1));
+    EXPECT_EQ(DISP_E_EXCEPTION, Unregister(nested));
+    EXPECT_TRUE(Exists(ChainPath(kLevelsAtBound + 1)));
+  }
+}
+
+TEST_F(Interpreter, DeleteKeyTreeStopsAtItsDepthBound) {
+  // Platform difference: Windows keeps at most 512 levels of keys, so no tree
+  // below the scratch key reaches the bound there; Wine keeps deeper ones.
+  if (!test::RunningUnderWine()) GTEST_SKIP() << "no key tree this deep on Windows";
+  const size_t bound = ScriptInterpreter::kMaxKeyTreeDepth;
+  scratch_.CreateSubkey(ChainPath(bound + 1));
+  HKEY scratch = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CURRENT_USER, scratch_.Path().c_str(), 0, KEY_ALL_ACCESS, &scratch));
+  EXPECT_EQ(ERROR_CANTOPEN, ScriptInterpreter::DeleteKeyTree(scratch, L"k"));
+  EXPECT_TRUE(Exists(ChainPath(bound + 1)));
+  ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CURRENT_USER, scratch_.Path(ChainPath(bound + 1)).c_str()));
+  EXPECT_EQ(ERROR_SUCCESS, ScriptInterpreter::DeleteKeyTree(scratch, L"k"));
+  ::RegCloseKey(scratch);
+  EXPECT_FALSE(Exists(L"k"));
 }
 
 }  // namespace
