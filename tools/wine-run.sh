@@ -7,4 +7,16 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 . "$here/wine-env.sh"
 vaduna_wine_prefix "$1"
 shift
-exec wine "$@"
+# A test process that dies midway must not pass: under Wine a stack overflow
+# can end it with status 0. GoogleTest makes this file when its run starts and
+# removes it when the run completes; other programs ignore it.
+marker="$(mktemp -u "${TMPDIR:-/tmp}/vaduna-test-run.XXXXXXXX")"
+export TEST_PREMATURE_EXIT_FILE="Z:${marker//\//\\}"
+status=0
+wine "$@" || status=$?
+if [ -e "$marker" ]; then
+  rm -f "$marker"
+  echo "wine-run.sh: $1 ended before its test run completed (status $status)" >&2
+  [ "$status" -ne 0 ] || status=1
+fi
+exit "$status"

@@ -32,6 +32,21 @@ class ScratchKey {
   std::wstring name_;
 };
 
+// A registry link HKCU\<path> to HKCU\<target>, deleted as the link when
+// the test ends. Declare it after the scratch keys that hold it: their
+// cleanup follows links and must find it gone.
+class ScratchLink {
+ public:
+  ScratchLink(std::wstring path, const std::wstring& target);
+  ~ScratchLink();
+
+ private:
+  std::wstring path_;
+};
+
+// True when HKCU\<path> is a registry link (not the key it points to).
+bool IsLink(const std::wstring& path);
+
 // The running test's name (ASCII) as a wide string.
 std::wstring CurrentTestName();
 

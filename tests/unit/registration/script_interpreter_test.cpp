@@ -7,15 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/platform.h"
 #include "tests/unit/registration/registry_scratch.h"
 
 namespace vaduna {
 namespace {
 
+using testing::IsLink;
 using testing::KeyExists;
 using testing::ReadRaw;
 using testing::ReadString;
 using testing::ScratchKey;
+using testing::ScratchLink;
 
 class Interpreter : public ::testing::Test {
  protected:
@@ -39,6 +42,12 @@ class Interpreter : public ::testing::Test {
   PlaceholderTable table_;
   ScratchKey scratch_;
 };
+
+std::wstring Repeat(const std::wstring& text, size_t times) {
+  std::wstring out;
+  while (times-- > 0) out += text;
+  return out;
+}
 
 std::vector<BYTE> Utf16Bytes(const std::wstring& units) {
   const BYTE* p = reinterpret_cast<const BYTE*>(units.data());
@@ -252,6 +261,111 @@ TEST_F(Interpreter, DeleteKeyTreeReportsStatus) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, ScriptInterpreter::DeleteKeyTree(scratch, L"Tree"));
   ::RegCloseKey(scratch);
   EXPECT_FALSE(Exists(L"Tree"));
+}
+
+// Links below the scratch key point into a second scratch key, the target,
+// whose content a delete that follows links would take.
+class RegistryLinks : public Interpreter {
+ protected:
+  RegistryLinks() : target_(testing::CurrentTestName() + L"Target") {
+    EXPECT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CURRENT_USER, target_.Path(L"Sub\\Deeper").c_str(), L"V",
+                                               REG_SZ, L"kept", sizeof(L"kept")));
+  }
+  void ExpectTargetUntouched() {
+    EXPECT_EQ(L"kept", ReadString(HKEY_CURRENT_USER, target_.Path(L"Sub\\Deeper"), L"V"));
+  }
+
+  ScratchKey target_;
+};
+
+TEST_F(RegistryLinks, RegisterModeDeletesTheLinkNotItsTarget) {
+  const ScratchLink inKey(scratch_.Path(L"Key\\Link"), target_.Path());
+  const ScratchLink named(scratch_.Path(L"Named"), target_.Path());
+  const ScratchLink deleted(scratch_.Path(L"Deleted"), target_.Path());
+  ASSERT_EQ(S_OK, Register(L"ForceRemove Key { New { } } ForceRemove Named = s 'new' { Sub { } } Delete Deleted"));
+  EXPECT_FALSE(Exists(L"Key\\Link"));
+  EXPECT_TRUE(Exists(L"Key\\New"));
+  // The link's place holds a key of its own now.
+  EXPECT_FALSE(IsLink(scratch_.Path(L"Named")));
+  EXPECT_FALSE(Exists(L"Named\\Sub\\Deeper"));
+  EXPECT_FALSE(IsLink(scratch_.Path(L"Deleted")));
+  ExpectTargetUntouched();
+}
+
+TEST_F(RegistryLinks, UnregisterModeDeletesTheLinkNotItsTarget) {
+  const ScratchLink link(scratch_.Path(L"Key\\Link"), target_.Path());
+  // The script describes the whole target: followed, the link would lead there.
+  ASSERT_EQ(S_OK, Unregister(L"Key { Link { Sub { Deeper { val V = s 'x' } } } }"));
+  EXPECT_FALSE(Exists(L"Key"));
+  ExpectTargetUntouched();
+}
+
+TEST_F(RegistryLinks, DeleteKeyTreeDeletesALinkItself) {
+  const ScratchLink link(scratch_.Path(L"Link"), target_.Path());
+  const ScratchLink dangling(scratch_.Path(L"Dangling"), target_.Path(L"Absent"));
+  HKEY scratch = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CURRENT_USER, scratch_.Path().c_str(), 0, KEY_ALL_ACCESS, &scratch));
+  EXPECT_EQ(ERROR_SUCCESS, ScriptInterpreter::DeleteKeyTree(scratch, L"Link"));
+  EXPECT_EQ(ERROR_SUCCESS, ScriptInterpreter::DeleteKeyTree(scratch, L"Dangling"));
+  ::RegCloseKey(scratch);
+  EXPECT_FALSE(IsLink(scratch_.Path(L"Link")));
+  EXPECT_FALSE(IsLink(scratch_.Path(L"Dangling")));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, target_.Path(L"Absent")));
+  ExpectTargetUntouched();
+}
+
+// A chain of levels keys "k": as script text, each key's block holding the
+// next, and as the path of its last key.
+std::wstring NestedKeys(size_t levels) { return Repeat(L"k { ", levels) + Repeat(L"} ", levels); }
+std::wstring ChainPath(size_t levels) { return L"k" + Repeat(L"\\k", levels - 1); }
+
+// Wrap puts four blocks around a body: HKCU, Software, VadunaTest and the scratch key.
+constexpr size_t kLevelsAtBound = ScriptInterpreter::kMaxBlockDepth - 4;
+
+TEST_F(Interpreter, BlocksNestedToTheBoundRunInEveryMode) {
+  const std::wstring script = NestedKeys(kLevelsAtBound);
+  ASSERT_EQ(S_OK, Register(script));
+  EXPECT_TRUE(Exists(ChainPath(kLevelsAtBound)));
+  EXPECT_EQ(S_OK, Unregister(script));
+  EXPECT_FALSE(Exists(L"k"));
+  EXPECT_EQ(S_OK, Unregister(script));  // all absent: skip mode
+}
+
+TEST_F(Interpreter, BlocksNestedBeyondTheBoundFailInEveryMode) {
+  scratch_.CreateSubkey(L"Present");
+  for (const size_t levels : {kLevelsAtBound + 1, size_t{100000}}) {
+    SCOPED_TRACE(levels);
+    const std::wstring nested = NestedKeys(levels);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.Path(L"k").c_str());
+    // Skip mode, "k" being absent: the run ends there.
+    EXPECT_EQ(DISP_E_EXCEPTION, Unregister(nested + L"Present { }"));
+    EXPECT_TRUE(Exists(L"Present"));
+    // Register mode: refused before "ForceRemove" deletes or anything is made.
+    scratch_.CreateSubkey(L"k\\Kept");
+    EXPECT_EQ(DISP_E_EXCEPTION, Register(L"ForceRemove " + nested));
+    EXPECT_TRUE(Exists(L"k\\Kept"));
+    EXPECT_FALSE(Exists(L"k\\k"));
+    // Unregister mode, the keys present past the bound: nothing is removed.
+    scratch_.CreateSubkey(ChainPath(kLevelsAtBound + 1));
+    EXPECT_EQ(DISP_E_EXCEPTION, Unregister(nested));
+    EXPECT_TRUE(Exists(ChainPath(kLevelsAtBound + 1)));
+  }
+}
+
+TEST_F(Interpreter, DeleteKeyTreeStopsAtItsDepthBound) {
+  // Platform difference: Windows keeps at most 512 levels of keys, so no tree
+  // below the scratch key reaches the bound there; Wine keeps deeper ones.
+  if (!test::RunningUnderWine()) GTEST_SKIP() << "no key tree this deep on Windows";
+  const size_t bound = ScriptInterpreter::kMaxKeyTreeDepth;
+  scratch_.CreateSubkey(ChainPath(bound + 1));
+  HKEY scratch = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CURRENT_USER, scratch_.Path().c_str(), 0, KEY_ALL_ACCESS, &scratch));
+  EXPECT_EQ(ERROR_CANTOPEN, ScriptInterpreter::DeleteKeyTree(scratch, L"k"));
+  EXPECT_TRUE(Exists(ChainPath(bound + 1)));
+  ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CURRENT_USER, scratch_.Path(ChainPath(bound + 1)).c_str()));
+  EXPECT_EQ(ERROR_SUCCESS, ScriptInterpreter::DeleteKeyTree(scratch, L"k"));
+  ::RegCloseKey(scratch);
+  EXPECT_FALSE(Exists(L"k"));
 }
 
 }  // namespace
