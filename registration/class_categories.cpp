@@ -7,8 +7,10 @@
 
 #include <string>
 
-#include "registration/module_registration.h"
+#include "base/hresult.h"
 #include "base/unique_resource.h"
+#include "registration/classes_root_override.h"
+#include "registration/module_registration.h"
 
 namespace vaduna {
 namespace {
@@ -30,10 +32,46 @@ void DeleteIfEmpty(const wchar_t* clsidText, const wchar_t* subkeyName) noexcept
   if (status == ERROR_SUCCESS && subkeys == 0) ::RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
 }
 
+const wchar_t* CategoryKeyName(const CategoryEntry& entry) noexcept {
+  return entry.kind == kCategoryImplemented ? L"Implemented Categories" : L"Required Categories";
+}
+
+// The keys the categories manager writes for a class, written (or removed)
+// under HKEY_CLASSES_ROOT directly: CLSID\{clsid}\<kind> Categories\{catid}.
+HRESULT UpdateCategoryKeys(const wchar_t* clsidText, const CategoryEntry* categories, bool doRegister) noexcept {
+  return HresultBoundary([&]() -> HRESULT {
+    for (const CategoryEntry* entry = categories; entry->kind != kCategoryEnd; ++entry) {
+      wchar_t catidText[64];
+      ::StringFromGUID2(*entry->id, catidText, 64);
+      const std::wstring path =
+          std::wstring(L"CLSID\\") + clsidText + L"\\" + CategoryKeyName(*entry) + L"\\" + catidText;
+      if (!doRegister) {
+        ::RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());  // an absent key is no failure
+        continue;
+      }
+      UniqueHkey key;
+      const LONG status = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                            KEY_WRITE, nullptr, key.put(), nullptr);
+      if (status != ERROR_SUCCESS) return HresultFromStatus(status);
+    }
+    return S_OK;
+  });
+}
+
 }  // namespace
 
 HRESULT UpdateClassCategories(REFCLSID clsid, const CategoryEntry* categories, bool doRegister) noexcept {
   if (categories == nullptr || ::IsEqualCLSID(clsid, GUID_NULL)) return S_OK;
+  wchar_t clsidText[64];
+  ::StringFromGUID2(clsid, clsidText, 64);
+  if (ClassesRootOverride::Active()) {
+    VADUNA_RETURN_IF_FAILED(UpdateCategoryKeys(clsidText, categories, doRegister));
+    if (!doRegister) {
+      DeleteIfEmpty(clsidText, L"Required Categories");
+      DeleteIfEmpty(clsidText, L"Implemented Categories");
+    }
+    return S_OK;
+  }
   Microsoft::WRL::ComPtr<ICatRegister> manager;
   if (FAILED(::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_PPV_ARGS(&manager)))) {
@@ -53,8 +91,6 @@ HRESULT UpdateClassCategories(REFCLSID clsid, const CategoryEntry* categories, b
     }
   }
   if (!doRegister) {
-    wchar_t clsidText[64];
-    ::StringFromGUID2(clsid, clsidText, 64);
     DeleteIfEmpty(clsidText, L"Required Categories");
     DeleteIfEmpty(clsidText, L"Implemented Categories");
   }

@@ -19,6 +19,8 @@ SwitchAction ScanSwitches(const wchar_t* commandLine) noexcept {
        rest = NextSwitch(rest, kSeparators)) {
     if (::lstrcmpiW(rest, L"UnregServer") == 0) return SwitchAction::Unregister;
     if (::lstrcmpiW(rest, L"RegServer") == 0) return SwitchAction::Register;
+    if (::lstrcmpiW(rest, L"UnregServerPerUser") == 0) return SwitchAction::UnregisterPerUser;
+    if (::lstrcmpiW(rest, L"RegServerPerUser") == 0) return SwitchAction::RegisterPerUser;
   }
   return SwitchAction::Serve;
 }

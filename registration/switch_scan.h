@@ -5,14 +5,18 @@
 
 namespace vaduna {
 
-enum class SwitchAction { Serve, Register, Unregister };
+// Register and Unregister work on the machine's classes; the PerUser forms
+// on the current user's (HKEY_CURRENT_USER\Software\Classes), which needs
+// no administrator.
+enum class SwitchAction { Serve, Register, Unregister, RegisterPerUser, UnregisterPerUser };
 
 // Position just after the first character of text found in separators, or
 // null when there is none (also for a null or empty text).
 const wchar_t* NextSwitch(const wchar_t* text, const wchar_t* separators) noexcept;
 
-// Register or Unregister when a switch word directly follows a '-' or '/'
-// and ends the command line; Serve otherwise.
+// The action of a switch word ("RegServer", "UnregServer",
+// "RegServerPerUser", "UnregServerPerUser", in any case) that directly
+// follows a '-' or '/' and ends the command line; Serve otherwise.
 SwitchAction ScanSwitches(const wchar_t* commandLine) noexcept;
 
 }  // namespace vaduna

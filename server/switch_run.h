@@ -9,8 +9,9 @@
 namespace vaduna {
 
 // Register: the application identity script (its result ignored), then every
-// row of table and the type library. Unregister: likewise, removing. Serve:
-// S_OK. The result is the process's exit code.
+// row of table and the type library. Unregister: likewise, removing. The
+// PerUser forms do the same in the current user's classes. Serve: S_OK. The
+// result is the process's exit code.
 HRESULT RunSwitchAction(SwitchAction action, const ClassEntry* table) noexcept;
 
 }  // namespace vaduna

@@ -25,39 +25,47 @@ run_server() {  # prints nothing; returns the exit code
   wine "$exe" "$@" >/dev/null 2>&1 </dev/null
 }
 
-# The .reg text of one key (without its subkeys), header line dropped.
-export_key() {
-  local file="$work/export.reg"
+# The keys below one root, exported once per check into $work/snapshot.txt
+# (UTF-8, no carriage returns): one Wine process per check instead of one
+# per key keeps the test quick on a loaded machine. A Wine process start can
+# fail now and then there, so the export is tried three times.
+take_snapshot() {
+  local file="$work/export.reg" try
   rm -f "$file"
-  # A Wine process start can fail now and then on a loaded machine: an
-  # absent key is only believed after three tries.
-  local try
+  : >"$work/snapshot.txt"
   for try in 1 2 3; do
     wine reg export "$1" "$(winepath -w "$file" 2>/dev/null)" /y >/dev/null 2>&1 </dev/null && break
-    [ "$try" -eq 3 ] && { echo "(absent $1)"; return; }
   done
+  [ -f "$file" ] || { fail "could not export $1"; return 1; }
   iconv -f UTF-16LE -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
-    grep -v '^Windows Registry Editor' | grep -v '^$' |
-    awk -v root="[$1" 'BEGIN { IGNORECASE = 1 } /^\[/ { keep = (tolower($0) == tolower(root "]")) } keep'
+    grep -v '^Windows Registry Editor' | grep -v '^$' >"$work/snapshot.txt"
 }
 
-key_exists() {  # absent only after three tries, as in export_key
-  local try
-  for try in 1 2 3; do
-    wine reg query "$1" >/dev/null 2>&1 </dev/null && return 0
-  done
-  return 1
+# The .reg text of one key of the snapshot (without its subkeys).
+export_key() {
+  key_exists "$1" || { echo "(absent $1)"; return; }
+  awk -v root="[$1" 'BEGIN { IGNORECASE = 1 } /^\[/ { keep = (tolower($0) == tolower(root "]")) } keep' \
+    "$work/snapshot.txt"
+}
+
+key_exists() {
+  grep -qiFx "[$1]" "$work/snapshot.txt"
 }
 
 reg_escape() { printf '%s' "$1" | sed 's/\\/\\\\/g; s/"/\\"/g'; }
 
+# The classes root that a registration writes to: the machine's, or the
+# current user's for the PerUser switches.
+machine_root='HKEY_CLASSES_ROOT'
+user_root='HKEY_CURRENT_USER\Software\Classes'
+
 expected_listing() {
-  local server
+  local root="$1" server
   server="$(reg_escape "\"$win_exe\"")"
   cat <<EOT
-[HKEY_CLASSES_ROOT\\AppID\\$appid]
+[$root\\AppID\\$appid]
 @="VadunaHTML"
-[HKEY_CLASSES_ROOT\\AppID\\VadunaAx_Desktop_Integration_20444.EXE]
+[$root\\AppID\\VadunaAx_Desktop_Integration_20444.EXE]
 "AppID"="$appid"
 EOT
   local rows=(
@@ -69,22 +77,22 @@ EOT
   for row in "${rows[@]}"; do
     IFS='|' read -r clsid p1 p2 d c v1 v2 <<<"$row"
     cat <<EOT
-[HKEY_CLASSES_ROOT\\$p1]
+[$root\\$p1]
 @="$d"
-[HKEY_CLASSES_ROOT\\$p1\\CLSID]
+[$root\\$p1\\CLSID]
 @="$clsid"
-[HKEY_CLASSES_ROOT\\$p2]
+[$root\\$p2]
 @="$d"
-[HKEY_CLASSES_ROOT\\$p2\\CLSID]
+[$root\\$p2\\CLSID]
 @="$clsid"
-[HKEY_CLASSES_ROOT\\CLSID\\$clsid]
+[$root\\CLSID\\$clsid]
 @="$c"
 "AppID"="$appid"
-[HKEY_CLASSES_ROOT\\CLSID\\$clsid\\ProgID]
+[$root\\CLSID\\$clsid\\ProgID]
 @="$v1"
-[HKEY_CLASSES_ROOT\\CLSID\\$clsid\\VersionIndependentProgID]
+[$root\\CLSID\\$clsid\\VersionIndependentProgID]
 @="$v2"
-[HKEY_CLASSES_ROOT\\CLSID\\$clsid\\LocalServer32]
+[$root\\CLSID\\$clsid\\LocalServer32]
 @="$server"
 EOT
   done
@@ -92,8 +100,9 @@ EOT
 
 # Our keys, in the order of expected_listing.
 our_keys() {
-  echo "HKEY_CLASSES_ROOT\\AppID\\$appid"
-  echo "HKEY_CLASSES_ROOT\\AppID\\VadunaAx_Desktop_Integration_20444.EXE"
+  local root="$1"
+  echo "$root\\AppID\\$appid"
+  echo "$root\\AppID\\VadunaAx_Desktop_Integration_20444.EXE"
   local clsid names name
   for names in "$clsid_app Vaduna.Desktop_Integration_Application.1 Vaduna.Desktop_Integration_Application" \
                "$clsid_propset Vaduna.Desktop_Integration_PropertySet.1 Vaduna.Desktop_Integration_VadunaPropertySet" \
@@ -101,47 +110,50 @@ our_keys() {
     set -- $names
     clsid="$1"
     for name in "$2" "$3"; do
-      echo "HKEY_CLASSES_ROOT\\$name"
-      echo "HKEY_CLASSES_ROOT\\$name\\CLSID"
+      echo "$root\\$name"
+      echo "$root\\$name\\CLSID"
     done
     for name in "" "\\ProgID" "\\VersionIndependentProgID" "\\LocalServer32"; do
-      echo "HKEY_CLASSES_ROOT\\CLSID\\$clsid$name"
+      echo "$root\\CLSID\\$clsid$name"
     done
   done
 }
 
 actual_listing() {
   local key
-  our_keys | while read -r key; do export_key "$key"; done
+  our_keys "$1" | while read -r key; do export_key "$key"; done
 }
 
 check_registered() {
-  local label="$1"
-  if ! diff <(expected_listing) <(actual_listing) >"$work/diff.txt"; then
+  local label="$1" root="${2:-$machine_root}"
+  take_snapshot "$root"
+  if ! diff <(expected_listing "$root") <(actual_listing "$root") >"$work/diff.txt"; then
     fail "$label: registry differs from the expected entries"
     cat "$work/diff.txt"
   fi
   local catid
   for catid in "{7DD95801-9882-11CF-9FA9-00AA006C42C4}" "{7DD95802-9882-11CF-9FA9-00AA006C42C4}"; do
-    key_exists "HKEY_CLASSES_ROOT\\CLSID\\$clsid_app\\Implemented Categories\\$catid" ||
+    key_exists "$root\\CLSID\\$clsid_app\\Implemented Categories\\$catid" ||
       fail "$label: category $catid of the application class missing"
   done
   local other
   for other in "$clsid_propset" "$clsid_service"; do
-    key_exists "HKEY_CLASSES_ROOT\\CLSID\\$other\\Implemented Categories" &&
+    key_exists "$root\\CLSID\\$other\\Implemented Categories" &&
       fail "$label: class $other has categories"
   done
-  key_exists "HKEY_CLASSES_ROOT\\TypeLib\\$libid\\1.0" || fail "$label: type library not registered"
+  key_exists "$root\\TypeLib\\$libid\\1.0" || fail "$label: type library not registered"
 }
 
 check_unregistered() {
-  local label="$1" key
+  local label="$1" root="${2:-$machine_root}" key
+  take_snapshot "$root"
   while read -r key; do
     key_exists "$key" && fail "$label: $key remains"
-  done < <(our_keys)
-  key_exists "HKEY_CLASSES_ROOT\\TypeLib\\$libid" && fail "$label: type library remains"
-  key_exists "HKEY_CLASSES_ROOT\\AppID" || fail "$label: the shared AppID key was removed"
-  key_exists "HKEY_CLASSES_ROOT\\CLSID" || fail "$label: the shared CLSID key was removed"
+  done < <(our_keys "$root")
+  key_exists "$root\\TypeLib\\$libid" && fail "$label: type library remains"
+  [ "$root" = "$machine_root" ] || return 0
+  key_exists "$root\\AppID" || fail "$label: the shared AppID key was removed"
+  key_exists "$root\\CLSID" || fail "$label: the shared CLSID key was removed"
 }
 
 # Before any registration every script finds nothing to remove; the exit
@@ -151,9 +163,26 @@ run_server /UnregServer; rc=$?
 [ "$rc" -eq 87 ] || fail "/UnregServer before registration: exit code $rc, expected 87"
 check_unregistered "unregistration before registration"
 
+# Per user: the same keys under the user's classes root, needing no
+# administrator, and the machine's classes untouched throughout. (Wine does
+# not merge the user's classes into HKEY_CLASSES_ROOT, so a client there
+# cannot activate a per-user registration; the keys are what can be shown.)
+run_server /RegServerPerUser; rc=$?
+[ "$rc" -eq 0 ] || fail "/RegServerPerUser exit code $rc"
+check_registered "per-user registration" "$user_root"
+check_unregistered "the machine after per-user registration"
+run_server -regserverperuser; rc=$?
+[ "$rc" -eq 0 ] || fail "second per-user registration exit code $rc"
+check_registered "second per-user registration" "$user_root"
+run_server /UnregServerPerUser; rc=$?
+[ "$rc" -eq 0 ] || fail "/UnregServerPerUser exit code $rc"
+check_unregistered "per-user unregistration" "$user_root"
+check_unregistered "the machine after per-user unregistration"
+
 run_server /RegServer; rc=$?
 [ "$rc" -eq 0 ] || fail "/RegServer exit code $rc"
 check_registered "first registration"
+check_unregistered "the user's classes after machine-wide registration" "$user_root"
 
 run_server /RegServer; rc=$?
 [ "$rc" -eq 0 ] || fail "second /RegServer exit code $rc"

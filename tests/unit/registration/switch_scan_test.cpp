@@ -23,6 +23,15 @@ TEST(SwitchScan, SwitchWordsEndingTheCommandLine) {
   EXPECT_EQ(SwitchAction::Register, Scan(L" /UnregServer /RegServer"));
 }
 
+TEST(SwitchScan, PerUserSwitchWords) {
+  EXPECT_EQ(SwitchAction::RegisterPerUser, Scan(L" /RegServerPerUser"));
+  EXPECT_EQ(SwitchAction::RegisterPerUser, Scan(L" -regserverperuser"));
+  EXPECT_EQ(SwitchAction::UnregisterPerUser, Scan(L" /UnregServerPerUser"));
+  EXPECT_EQ(SwitchAction::UnregisterPerUser, Scan(L" -UNREGSERVERPERUSER"));
+  EXPECT_EQ(SwitchAction::Serve, Scan(L" /RegServerPerUser /s"));
+  EXPECT_EQ(SwitchAction::Serve, Scan(L" /RegServerPer"));
+}
+
 TEST(SwitchScan, AnythingElseServes) {
   EXPECT_EQ(SwitchAction::Serve, Scan(L""));
   EXPECT_EQ(SwitchAction::Serve, Scan(L" /RegServer /s"));
