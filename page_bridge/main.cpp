@@ -73,7 +73,7 @@ int Run(const Options& options) {
     log.Write("cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": " + error.message());
     return 1;
   }
-  std::printf("listening on ws://127.0.0.1:%u/\n", static_cast<unsigned>(listener->port()));
+  std::printf("listening on ws://127.0.0.1:%u\n", static_cast<unsigned>(listener->port()));
   std::fflush(stdout);
   log.Write(std::string(kServiceName) + " " + kServiceVersion + " listening on 127.0.0.1:" +
             std::to_string(listener->port()) + ", call time-out " + std::to_string(options.callTimeoutSeconds) + " s");

@@ -136,6 +136,7 @@ STDMETHODIMP PageObject::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPAR
 HRESULT PageObject::Dispatch(DISPID id, WORD flags, const DISPPARAMS& params, VARIANT* result,
                              EXCEPINFO* exception, UINT* argError) noexcept {
   return HresultBoundary([&]() -> HRESULT {
+    ::SetErrorInfo(0, nullptr);  // no earlier call's record may pass for this call's
     if (result != nullptr) ::VariantInit(result);
     if ((params.cArgs != 0 && params.rgvarg == nullptr) || params.cNamedArgs > params.cArgs ||
         (params.cNamedArgs != 0 && params.rgdispidNamedArgs == nullptr)) {

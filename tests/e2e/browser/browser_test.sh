@@ -71,8 +71,8 @@ origin="http://127.0.0.1:$site_port"
 
 wine "$bridge_exe" --port 0 --allow-origin "$origin" --verbose </dev/null >"$work/bridge.out" 2>"$work/bridge.log" &
 bridge_pid=$!
-line="$(wait_for_line "$work/bridge.out" 30 '^listening on ws://127\.0\.0\.1:[0-9]+/$')" || fail "the connector did not listen"
-bridge_url="${line#listening on }"
+line="$(wait_for_line "$work/bridge.out" 30 '^listening on ws://127\.0\.0\.1:[0-9]+$')" || fail "the connector did not listen"
+bridge_url="${line#listening on }/"
 echo "connector at $bridge_url, page served from $origin"
 
 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking \

@@ -90,42 +90,30 @@ class ToPage : public ::testing::Test {
   FakeRefs refs_;
 };
 
-TEST_F(ToPage, EmptyNullAndBooleans) {
+TEST_F(ToPage, ScalarsOfEveryKind) {
   EXPECT_EQ(R"({"$":"undefined"})", Wire(Of(VT_EMPTY)));
   EXPECT_EQ("null", Wire(Of(VT_NULL)));
-  VARIANT truth = Of(VT_BOOL);
-  truth.boolVal = VARIANT_TRUE;
-  EXPECT_EQ("true", Wire(truth));
-  truth.boolVal = 1;  // any non-zero value is true
-  EXPECT_EQ("true", Wire(truth));
-  truth.boolVal = VARIANT_FALSE;
-  EXPECT_EQ("false", Wire(truth));
-}
-
-TEST_F(ToPage, EveryIntegerTypeIsANumber) {
-  VARIANT v = Of(VT_I1);
-  v.cVal = -128;
+  VARIANT v = Of(VT_BOOL);
+  v.boolVal = 1;  // any non-zero value is true
+  EXPECT_EQ("true", Wire(v));
+  v.boolVal = VARIANT_FALSE;
+  EXPECT_EQ("false", Wire(v));
+  // Every integer type at its extreme is a number.
+  v = Of(VT_I1), v.cVal = -128;
   EXPECT_EQ("-128", Wire(v));
-  v = Of(VT_UI1);
-  v.bVal = 255;
+  v = Of(VT_UI1), v.bVal = 255;
   EXPECT_EQ("255", Wire(v));
-  v = Of(VT_I2);
-  v.iVal = -32768;
+  v = Of(VT_I2), v.iVal = -32768;
   EXPECT_EQ("-32768", Wire(v));
-  v = Of(VT_UI2);
-  v.uiVal = 65535;
+  v = Of(VT_UI2), v.uiVal = 65535;
   EXPECT_EQ("65535", Wire(v));
-  v = Of(VT_I4);
-  v.lVal = INT32_MIN;
+  v = Of(VT_I4), v.lVal = INT32_MIN;
   EXPECT_EQ("-2147483648", Wire(v));
-  v = Of(VT_UI4);
-  v.ulVal = UINT32_MAX;
+  v = Of(VT_UI4), v.ulVal = UINT32_MAX;
   EXPECT_EQ("4294967295", Wire(v));
-  v = Of(VT_INT);
-  v.intVal = -7;
+  v = Of(VT_INT), v.intVal = -7;
   EXPECT_EQ("-7", Wire(v));
-  v = Of(VT_UINT);
-  v.uintVal = 7;
+  v = Of(VT_UINT), v.uintVal = 7;
   EXPECT_EQ("7", Wire(v));
 }
 
