@@ -11,6 +11,8 @@
 
 #include <boost/json.hpp>
 
+#include <algorithm>
+
 #include "tests/unit/page_bridge/bridge_fakes.h"
 
 namespace vaduna::page_bridge::test {
@@ -152,6 +154,24 @@ TEST(PageLinkCalls, ArgumentsThePageCannotHoldAreRefusedBeforeAnythingIsSent) {
   big.llVal = (std::int64_t{1} << 53) + 1;
   outcome = CallAsync(application.Get(), L"Keep", DISPATCH_METHOD, {VariantValue(big)}).get();
   EXPECT_EQ(DISP_E_OVERFLOW, outcome.hr);
+  // Arguments over the frame limit, alone or together.
+  VARIANT text;
+  ::VariantInit(&text);
+  text.vt = VT_BSTR;
+  text.bstrVal = ::SysAllocStringLen(nullptr, static_cast<UINT>(kMaxFrameBytes + 1));
+  std::fill_n(text.bstrVal, kMaxFrameBytes + 1, L'x');
+  VariantValue huge(text);
+  ::VariantClear(&text);
+  outcome = CallAsync(application.Get(), L"Keep", DISPATCH_METHOD, {huge}).get();
+  EXPECT_EQ(kCallTooLarge, outcome.hr);
+  EXPECT_EQ(HRESULT(0x800710F0), outcome.hr);
+  text.vt = VT_BSTR;
+  text.bstrVal = ::SysAllocStringLen(nullptr, static_cast<UINT>(kMaxFrameBytes / 2 + 1));
+  std::fill_n(text.bstrVal, kMaxFrameBytes / 2 + 1, L'y');
+  VariantValue half(text);
+  ::VariantClear(&text);
+  outcome = CallAsync(application.Get(), L"Keep", DISPATCH_METHOD, {half, half}).get();
+  EXPECT_EQ(kCallTooLarge, outcome.hr);
   EXPECT_EQ(0u, page.socket->Count("call"));
   EXPECT_EQ(1, desktopObject->RefCount());
 }
