@@ -3,7 +3,11 @@
 set -euo pipefail
 # wine brings the wine and wineserver commands, wine64-tools the IDL compiler
 # widl, libwine-dev the IDL files widl reads; procps gives the runners ps.
-packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps)
+# The page connector builds on Boost's headers (Beast, Asio, JSON); its browser
+# test runs headless Chromium and Node (the page's static server, DevTools).
+packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps libboost1.81-dev chromium)
+# Node from another source (a newer one) counts: Debian's package only where node is missing.
+command -v node >/dev/null || packages+=(nodejs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

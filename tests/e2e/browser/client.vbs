@@ -1,0 +1,103 @@
+' A desktop client of the browser test page (page.js), which headless
+' Chromium attached to the server through the page connector: every call
+' below crosses client -> server -> connector -> page and back. Ends with
+' "N passed, N failed": a runtime error ends cscript silently with status 0,
+' so the runner demands that line.
+Option Explicit
+
+Dim passed, failed
+passed = 0
+failed = 0
+
+Sub Check(label, actual, expected)
+  If actual = expected Then
+    passed = passed + 1
+  Else
+    failed = failed + 1
+    WScript.Echo "FAIL " & label & ": got [" & actual & "], expected [" & expected & "]"
+  End If
+End Sub
+
+Dim app, service, again, missing, text
+
+' The page's text for %uXXXX escapes (Wine's VBScript has no ChrW).
+Function Decoded(escaped)
+  Dim request, answer
+  Set request = app.NewPropertySet
+  request.SetProperty "Escaped", escaped
+  Set answer = app.NewPropertySet
+  If service.InvokeMethod("Decode", request, answer) Then Decoded = answer.GetProperty("Text")
+End Function
+
+' The escapes of text as it arrived on the page: every code unit beyond ASCII as %uXXXX.
+Function Encoded(text)
+  Dim request, answer
+  Set request = app.NewPropertySet
+  request.SetProperty "Text", text
+  Set answer = app.NewPropertySet
+  If service.InvokeMethod("Encode", request, answer) Then Encoded = answer.GetProperty("Escaped")
+End Function
+
+' ---- The application and its service ----
+Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Check "app.Name", app.Name, "Vaduna Browser Test Page"
+Check "app.IsReady", app.IsReady, True
+Set service = app.GetService("Text Service")
+Check "service.Name", service.Name, "Text Service"
+Set again = app.GetService("Text Service")
+Check "GetService twice yields the same service (one COM object per page object)", again Is service, True
+Set again = Nothing
+Set missing = app.GetService("Payroll Service")
+Check "an unknown service (the page throws) is Nothing", missing Is Nothing, True
+Check "an unknown service GetLastErrCode", CLng(app.GetLastErrCode), 203
+
+' ---- A page property set: SetProperty, InvokeMethod, the output read back ----
+Dim input, output, entry, echoed, later
+Set input = app.NewPropertySet
+Check "SetProperty", input.SetProperty("Customer", "ACME"), True
+Check "SetProperty second", input.SetProperty("Region", "North"), True
+Check "GetProperty", input.GetProperty("Customer"), "ACME"
+Check "GetPropertyCount", input.GetPropertyCount, 2
+Set output = app.NewPropertySet
+Check "InvokeMethod Split", service.InvokeMethod("Split", input, output), True
+Check "output GetType", output.GetType, "Entries"
+Check "output GetChildCount", output.GetChildCount, 2
+Set entry = output.GetChild(1)
+Check "child GetValue", entry.GetValue, "Region"
+Check "child GetProperty", entry.GetProperty("Value"), "North"
+Check "GetChild twice yields the same object", output.GetChild(1) Is entry, True
+Set entry = Nothing
+
+' The page answers with its input set: the output wraps the same page object.
+Set echoed = app.NewPropertySet
+Check "InvokeMethod Echo", service.InvokeMethod("Echo", input, echoed), True
+echoed.SetProperty "Customer", "Borealis"
+Check "echoed and input share one page set", input.GetProperty("Customer"), "Borealis"
+
+' A method that answers later (a Promise): the call waits for it.
+input.SetProperty "Ms", "300"
+Set later = app.NewPropertySet
+Check "InvokeMethod Later (a Promise)", service.InvokeMethod("Later", input, later), True
+Check "the awaited answer", later.GetProperty("Done"), "yes"
+
+' A page method that throws: the call fails.
+Check "InvokeMethod Fail", service.InvokeMethod("Fail", input, output), False
+
+' ---- Text beyond ASCII, both ways ----
+text = Decoded("Z%u00FCrich %u2013 %u6771%u4EAC")
+Check "non-ASCII text from the page, length", Len(text), 11
+Check "non-ASCII text to the page, every code unit", Encoded(text), "Z%u00FCrich %u2013 %u6771%u4EAC"
+input.SetProperty "City", text
+Check "non-ASCII property value there and back", input.GetProperty("City"), text
+input.SetProperty text, "key"
+Check "non-ASCII property name there and back", input.GetProperty(text), "key"
+
+text = Decoded("%uD83D%uDE00 %uD834%uDD1E")
+Check "text beyond the BMP, length (surrogate pairs)", Len(text), 5
+Check "text beyond the BMP to the page, every code unit", Encoded(text), "%uD83D%uDE00 %uD834%uDD1E"
+Check "a lone surrogate arrives as U+FFFD", Encoded(Decoded("a%uD800b%uDC00")), "a%uFFFDb%uFFFD"
+text = Decoded("a%u0000b")
+Check "an embedded NUL is kept, length", Len(text), 3
+Check "an embedded NUL to the page", Encoded(text), "a%u0000b"
+
+WScript.Echo passed & " passed, " & failed & " failed"
