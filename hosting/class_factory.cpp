@@ -36,12 +36,7 @@ HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* outer, REFIID i
 }
 
 HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL lock) {
-  if (lock) {
-    Module().Lock();
-  } else {
-    Module().Unlock();
-  }
-  return S_OK;
+  return lock ? Module().ClientLock() : Module().ClientUnlock();
 }
 
 HRESULT CreateClassObject(InstanceCreator creator, REFIID iid, void** out) noexcept {

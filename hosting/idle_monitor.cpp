@@ -54,9 +54,12 @@ DWORD ServerModule::RunMonitor() noexcept {
     if (InUse()) continue;
 
     suspend_();
-    // A client may have got in before the suspension took effect; the class
-    // objects then stay suspended and the server ends after the next quiet period.
-    if (InUse()) continue;
+    if (InUse()) {
+      // A client got in before the suspension took effect: it is served, and
+      // new activations are let in again.
+      resume_();
+      continue;
+    }
 
     CloseShutdownEvent();
     ::PostThreadMessageW(mainThreadId_, WM_QUIT, 0, 0);

@@ -37,6 +37,23 @@ LONG ServerModule::Unlock() noexcept {
   return count;
 }
 
+HRESULT ServerModule::ClientLock() noexcept {
+  Lock();
+  // Counted only once the lock is held: a concurrent unlock can never give
+  // back a lock that is not there yet.
+  ++clientLocks_;
+  return S_OK;
+}
+
+HRESULT ServerModule::ClientUnlock() noexcept {
+  LONG held = clientLocks_.load();
+  do {
+    if (held <= 0) return S_OK;  // no client lock to give back
+  } while (!clientLocks_.compare_exchange_weak(held, held - 1));
+  Unlock();
+  return S_OK;
+}
+
 HRESULT ServerModule::AddTermFunc(TermCallback callback, void* argument) noexcept {
   auto* entry = new (std::nothrow) TermEntry{callback, argument, nullptr};
   if (entry == nullptr) return E_OUTOFMEMORY;

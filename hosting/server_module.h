@@ -1,6 +1,7 @@
-// The process-wide module record: the server lock count, the termination
-// list, the lock that guards lazy loading, and the idle monitor that ends the
-// server once the count has stayed at 0 for the quiet period.
+// The process-wide module record: the server lock count, the client locks
+// taken through LockServer, the termination list, the lock that guards lazy
+// loading, and the idle monitor that ends the server once the count has
+// stayed at 0 for the quiet period.
 #pragma once
 
 #include <windows.h>
@@ -19,8 +20,10 @@ class ServerModule {
   static constexpr DWORD kIdleTimeoutMs = 5000;
   static constexpr DWORD kPauseAfterLoopMs = 1000;
 
-  // What the idle monitor calls to stop new activations before its recheck.
+  // What the idle monitor calls to stop new activations before its recheck,
+  // and to let them in again when the recheck finds the server in use.
   using SuspendFunction = HRESULT(WINAPI*)();
+  using ResumeFunction = HRESULT(WINAPI*)();
 
   ServerModule() noexcept;
   // Frees what Term did not: the termination entries (their callbacks are not
@@ -38,6 +41,13 @@ class ServerModule {
   // the order of Unlock's effects.
   LONG LockCount() const noexcept { return lockCount_.load(); }
   bool Activity() const noexcept { return activity_.load(); }
+
+  // LockServer's two halves. The client locks are counted process-wide: an
+  // unlock without one is ignored, so that no client can take the count
+  // below the locks of live objects. Both answer S_OK.
+  HRESULT ClientLock() noexcept;
+  HRESULT ClientUnlock() noexcept;
+  LONG ClientLocks() const noexcept { return clientLocks_.load(); }
 
   // Inserts at the head of the termination list under staticLock.
   // E_OUTOFMEMORY when no entry can be allocated.
@@ -65,8 +75,10 @@ class ServerModule {
   // Starts the idle monitor thread on this module; false if it could not start.
   bool StartMonitor() noexcept;
 
-  // Replaces CoSuspendClassObjects in the monitor (a seam for tests).
+  // Replace CoSuspendClassObjects and CoResumeClassObjects in the monitor
+  // (seams for tests).
   void SetSuspendFunction(SuspendFunction suspend) noexcept { suspend_ = suspend; }
+  void SetResumeFunction(ResumeFunction resume) noexcept { resume_ = resume; }
 
   // The idle monitor's thread procedure; its argument is the module.
   static DWORD WINAPI MonitorProc(void* module) noexcept;
@@ -89,7 +101,9 @@ class ServerModule {
   std::atomic<HANDLE> shutdownEvent_{nullptr};
   std::atomic<bool> activity_{false};
   SRWLOCK eventLock_ = SRWLOCK_INIT;  // shared: signalling; exclusive: replacing or closing
+  std::atomic<LONG> clientLocks_{0};
   SuspendFunction suspend_ = &::CoSuspendClassObjects;
+  ResumeFunction resume_ = &::CoResumeClassObjects;
 };
 
 // The one module of this process.

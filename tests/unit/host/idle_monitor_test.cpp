@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "hosting/server_module.h"
@@ -154,6 +157,66 @@ TEST(IdleMonitor, FallToZeroAfterQuitSignalsNoClosedOrReusedHandle) {
   EXPECT_EQ(module->Unlock(), 0);
   EXPECT_EQ(::WaitForSingleObject(reused, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   for (HANDLE event : events) ::CloseHandle(event);
+  delete module;
+}
+
+
+// The monitor's calls to suspend and resume the class objects, in order:
+// 'S' for a suspension, 'R' for a resumption.
+std::mutex g_seamLock;
+std::string g_seamCalls;
+// Set by a test whose first suspension lets a late client in.
+ServerModule* g_takesLockOnFirstSuspend = nullptr;
+
+void RecordSeam(char call) {
+  std::lock_guard<std::mutex> hold(g_seamLock);
+  g_seamCalls += call;
+}
+std::string SeamCalls() {
+  std::lock_guard<std::mutex> hold(g_seamLock);
+  return g_seamCalls;
+}
+HRESULT WINAPI RecordSuspend() {
+  RecordSeam('S');
+  if (ServerModule* module = std::exchange(g_takesLockOnFirstSuspend, nullptr)) module->Lock();
+  return S_OK;
+}
+HRESULT WINAPI RecordResume() {
+  RecordSeam('R');
+  return S_OK;
+}
+
+void StartRecordedMonitor(ServerModule& module, const MainThread& main) {
+  module.SetSuspendFunction(&RecordSuspend);
+  module.SetResumeFunction(&RecordResume);
+  module.SetMainThreadId(main.Id());
+  ASSERT_TRUE(module.CreateShutdownEvent());
+  ASSERT_TRUE(module.StartMonitor());
+}
+
+// Polls condition until it holds or limit has passed; its last answer.
+template <class Condition>
+bool Within(milliseconds limit, Condition condition) {
+  const auto deadline = Clock::now() + limit;
+  while (!condition() && Clock::now() < deadline) std::this_thread::sleep_for(milliseconds(10));
+  return condition();
+}
+
+TEST(IdleMonitor, RecheckThatFindsWorkResumesTheClassObjects) {
+  MainThread main;
+  auto* module = new ServerModule();
+  g_takesLockOnFirstSuspend = module;
+  StartRecordedMonitor(*module, main);
+  module->Lock();
+  module->Unlock();
+  ASSERT_TRUE(Within(kQuiet + kLate, [] { return SeamCalls() == "SR"; })) << SeamCalls();
+
+  EXPECT_FALSE(main.QuitBy(Clock::now() + milliseconds(500)));
+
+  module->Unlock();
+  ExpectQuitAfterQuietPeriod(main, Clock::now());
+  EXPECT_EQ(SeamCalls(), "SRS");
+  EXPECT_EQ(module->LockCount(), 0);
   delete module;
 }
 
