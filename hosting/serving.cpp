@@ -23,9 +23,13 @@ HRESULT Serve(ServerModule& module, ClassEntry* table) noexcept {
   MSG message;
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
 
+  module.Stop();
   RevokeClassObjects(table);
   // Gives calls already under way the chance to finish before tear-down.
   ::Sleep(ServerModule::kPauseAfterLoopMs);
+  // A clean-up may still be calling into another process; nothing it can
+  // reach may be torn down before it ends.
+  module.WaitForCleanUps();
   return S_OK;
 }
 

@@ -11,8 +11,8 @@ namespace vaduna {
 
 // Registers one class object per row of table (suspended, then resumed
 // together), starts module's idle monitor and pumps this thread's queue
-// until WM_QUIT; then revokes the class objects and pauses for the calls
-// already under way.
+// until WM_QUIT; then refuses new work, revokes the class objects, pauses
+// for the calls already under way and waits for the clean-ups in flight.
 // Returns S_OK, or at once the failure of the registration, with the rows
 // it registered revoked and no monitor started: a server that cannot offer
 // its classes ends instead of waiting for clients that never reach it.

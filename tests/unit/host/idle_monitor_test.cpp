@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <wrl/client.h>
 
 #include <atomic>
 #include <chrono>
@@ -8,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "hosting/class_factory.h"
 #include "hosting/server_module.h"
+#include "tests/unit/host/test_object.h"
 
 namespace vaduna {
 namespace {
@@ -211,13 +214,74 @@ TEST(IdleMonitor, RecheckThatFindsWorkResumesTheClassObjects) {
   module->Unlock();
   ASSERT_TRUE(Within(kQuiet + kLate, [] { return SeamCalls() == "SR"; })) << SeamCalls();
 
+  // The late client is served, and new work is accepted again.
+  EXPECT_FALSE(module->Stopping());
+  EXPECT_EQ(module->LockUnlessStopping(), S_OK);
+  EXPECT_EQ(module->Unlock(), 1);
   EXPECT_FALSE(main.QuitBy(Clock::now() + milliseconds(500)));
 
   module->Unlock();
   ExpectQuitAfterQuietPeriod(main, Clock::now());
   EXPECT_EQ(SeamCalls(), "SRS");
+  EXPECT_TRUE(module->Stopping());
   EXPECT_EQ(module->LockCount(), 0);
   delete module;
+}
+
+// The process's own module: a class object and the objects it makes reach no other.
+TEST(IdleMonitor, ActivationAndClientLockAfterTheDecisionAreRefused) {
+  using Microsoft::WRL::ComPtr;
+  testing::g_cleanUp = {};
+  MainThread main;
+  ServerModule& module = Module();
+  StartRecordedMonitor(module, main);
+  ComPtr<IClassFactory> factory;  // kept by a client across the shutdown
+  ASSERT_EQ(CreateClassObject(&CreateObjectInstance<testing::TestObject>, IID_PPV_ARGS(&factory)), S_OK);
+  ComPtr<IUnknown> object;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)), S_OK);
+  object.Reset();
+  ExpectQuitAfterQuietPeriod(main, Clock::now());
+  EXPECT_EQ(SeamCalls(), "S");
+  EXPECT_TRUE(module.Stopping());
+
+  void* out = reinterpret_cast<void*>(static_cast<uintptr_t>(0xdeadbeef));
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, &out), CO_E_SERVER_STOPPING);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(testing::g_cleanUp.calls, 1);  // only the first object was ever made and destroyed
+  EXPECT_EQ(factory->LockServer(TRUE), CO_E_SERVER_STOPPING);
+  EXPECT_EQ(module.ClientLocks(), 0);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);  // the refused lock left none to give back
+  EXPECT_EQ(module.LockCount(), 0);
+  EXPECT_EQ(SeamCalls(), "S");  // refusals resume nothing
+}
+
+TEST(IdleMonitor, CleanUpInFlightKeepsTheServerUntilAQuietPeriodAfterIt) {
+  testing::g_cleanUp = {};
+  MainThread main;
+  ServerModule& module = Module();
+  StartRecordedMonitor(module, main);
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  testing::g_cleanUp.holdUntil = release;
+  IUnknown* object = nullptr;
+  ASSERT_EQ(CreateObjectInstance<testing::TestObject>(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)),
+            S_OK);
+  // The final release gives the lock back, then stays in its clean-up (a
+  // call into another process, say) until released.
+  std::thread releaser([object] { object->Release(); });
+  ASSERT_TRUE(Within(kLate, [&module] { return module.CleanUpsInFlight() == 1 && module.LockCount() == 0; }));
+  EXPECT_FALSE(main.QuitBy(Clock::now() + kQuiet + milliseconds(1500)));
+  EXPECT_EQ(SeamCalls(), "");  // never even suspended
+
+  ::SetEvent(release);
+  releaser.join();
+  const auto cleanUpEnd = Clock::now();
+  EXPECT_EQ(module.CleanUpsInFlight(), 0);
+  ExpectQuitAfterQuietPeriod(main, cleanUpEnd);
+  EXPECT_EQ(SeamCalls(), "S");
+  EXPECT_EQ(testing::g_cleanUp.calls, 1);
+  EXPECT_EQ(testing::g_cleanUp.lockCount, 0);
+  EXPECT_EQ(module.LockCount(), 0);
+  ::CloseHandle(release);
 }
 
 }  // namespace

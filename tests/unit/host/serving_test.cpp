@@ -1,11 +1,13 @@
-// Serving as the entry point runs it: what it registers and revokes, and
-// with which result.
+// Serving as the entry point runs it: what it registers and revokes, when it
+// returns, and with which result.
 #include "hosting/serving.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "hosting/class_factory.h"
 #include "tests/unit/host/test_object.h"
@@ -50,6 +52,55 @@ TEST(Serving, AFailedRegistrationEndsServingWithItsFailure) {
   EXPECT_NE(table[0].cookie, 0u);  // the first row was registered...
   EXPECT_EQ(LookUpFirstClass(), REGDB_E_CLASSNOTREG);  // ...and is revoked again
   EXPECT_EQ(table[1].cookie, 0u);
+}
+
+// The objects count their clean-ups on the process's module, so serving runs on it.
+TEST(Serving, ServingEndsOnlyAfterTheCleanUpsInFlight) {
+  ClassEntry table[] = {
+      {&kFirstClass, nullptr, &CreateClassObject, &CreateObjectInstance<testing::TestObject>, nullptr, 0, nullptr,
+       nullptr, nullptr},
+      {},
+  };
+  ServerModule& module = Module();
+  MSG message;
+  ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue the quit message goes to
+  const DWORD mainThread = ::GetCurrentThreadId();
+  module.SetMainThreadId(mainThread);
+
+  testing::g_cleanUp = {};
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  testing::g_cleanUp.holdUntil = release;
+  IUnknown* object = nullptr;
+  ASSERT_EQ(CreateObjectInstance<testing::TestObject>(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)),
+            S_OK);
+  std::thread releaser([object] { object->Release(); });  // its clean-up stays in flight
+
+  // A client reaches the class while it is served, then the loop is ended;
+  // the clean-up goes on well past the pause after the loop.
+  std::atomic<HRESULT> reached{E_FAIL};
+  Clock::time_point releasedAt;
+  std::thread client([&] {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const auto deadline = Clock::now() + milliseconds(5000);
+    while (FAILED(reached = LookUpFirstClass()) && Clock::now() < deadline) ::Sleep(20);
+    ::PostThreadMessageW(mainThread, WM_QUIT, 0, 0);
+    ::Sleep(ServerModule::kPauseAfterLoopMs + 1000);
+    releasedAt = Clock::now();
+    ::SetEvent(release);
+    ::CoUninitialize();
+  });
+
+  EXPECT_EQ(Serve(module, table), S_OK);
+  const auto returnedAt = Clock::now();
+  EXPECT_EQ(module.CleanUpsInFlight(), 0);
+  client.join();
+  releaser.join();
+  EXPECT_EQ(reached.load(), S_OK);
+  EXPECT_GE(returnedAt, releasedAt);
+  EXPECT_EQ(LookUpFirstClass(), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(testing::g_cleanUp.calls, 1);
+  EXPECT_EQ(module.LockCount(), 0);
+  ::CloseHandle(release);
 }
 
 }  // namespace
