@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "base/hresult.h"
 #include "hosting/object_base.h"
 #include "hosting/server_module.h"
 
@@ -32,16 +33,17 @@ HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* outer, REFIID i
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (outer != nullptr && !::IsEqualGUID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-  return creator_(outer, iid, out);
+  // The call holds a lock of its own while it creates: the idle monitor
+  // cannot decide to stop under it, and a call after the decision makes nothing.
+  ServerModule& module = Module();
+  VADUNA_RETURN_IF_FAILED(module.LockUnlessStopping());
+  const HRESULT hr = creator_(outer, iid, out);
+  module.Unlock();  // a new object holds its own lock
+  return hr;
 }
 
 HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL lock) {
-  if (lock) {
-    Module().Lock();
-  } else {
-    Module().Unlock();
-  }
-  return S_OK;
+  return lock ? Module().ClientLock() : Module().ClientUnlock();
 }
 
 HRESULT CreateClassObject(InstanceCreator creator, REFIID iid, void** out) noexcept {

@@ -25,9 +25,12 @@ class ClassFactory final : public IClassFactory {
   ULONG STDMETHODCALLTYPE Release() override;
 
   // E_POINTER for a null out; CLASS_E_NOAGGREGATION for a controlling object
-  // with any interface but IUnknown; otherwise the instance creator's result.
+  // with any interface but IUnknown; CO_E_SERVER_STOPPING, with nothing made,
+  // once the server is stopping; otherwise the instance creator's result.
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
-  // Lock or Unlock on the module; always S_OK. Not counted per client.
+  // A client lock taken (CO_E_SERVER_STOPPING once the server is stopping)
+  // or given back (S_OK, also when there is none to give back). Counted
+  // process-wide, not per client.
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
   // Read by the tests only, which pin the counts the class object must keep.

@@ -1,5 +1,5 @@
 // The idle monitor: ends the server once the lock count has fallen to 0 and
-// stayed there for the quiet period.
+// stayed there, with no clean-up in flight, for the quiet period.
 #include "hosting/server_module.h"
 #include "base/unique_resource.h"
 
@@ -42,11 +42,12 @@ DWORD ServerModule::RunMonitor() noexcept {
   // Only this thread closes the event, so it may hold the handle while waiting.
   HANDLE event = shutdownEvent_.load();
   for (;;) {
-    // The first signal can only come from a fall of the count to 0. A wait
-    // that cannot be made ends the monitor without ending the server.
+    // A signal comes only from a fall to 0 of the lock count or of the
+    // clean-ups in flight. A wait that cannot be made ends the monitor
+    // without ending the server.
     if (::WaitForSingleObject(event, INFINITE) != WAIT_OBJECT_0) return 0;
 
-    // Quiet period: every further fall to 0 starts it afresh. A time-out or
+    // Quiet period: every further such fall starts it afresh. A time-out or
     // a failed wait ends it; the checks below decide either way.
     do {
       activity_.store(false);
@@ -54,9 +55,16 @@ DWORD ServerModule::RunMonitor() noexcept {
     if (InUse()) continue;
 
     suspend_();
-    // A client may have got in before the suspension took effect; the class
-    // objects then stay suspended and the server ends after the next quiet period.
-    if (InUse()) continue;
+    // From here a new activation or client lock is refused unless it took its
+    // lock before the recheck below reads the count.
+    stopping_.store(true);
+    if (InUse()) {
+      // A client got in before the suspension took effect: it is served, and
+      // new activations are let in again.
+      stopping_.store(false);
+      resume_();
+      continue;
+    }
 
     CloseShutdownEvent();
     ::PostThreadMessageW(mainThreadId_, WM_QUIT, 0, 0);

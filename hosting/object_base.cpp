@@ -60,6 +60,9 @@ ULONG ObjectBase::CountedRelease() noexcept {
 
 void ObjectBase::DestroyPlain() noexcept {
   refCount_ = kDestructionGuard;
+  // Counted in before the lock goes back: the idle monitor never takes a
+  // clean-up still under way for an idle server.
+  CleanUpInFlight inFlight(Module());
   Module().Unlock();
   CleanUp();
   delete this;

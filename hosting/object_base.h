@@ -55,10 +55,11 @@ class ObjectBase : public IServerObject, public ISupportErrorInfo {
   LONG RefCount() const noexcept { return refCount_.load(); }
 
   // Destruction of a plain object whose count reached 0: guard, server lock
-  // back, clean-up, memory freed.
+  // back, clean-up, memory freed; counted as a clean-up in flight throughout.
   void DestroyPlain() noexcept;
   // The same for the contained part of an aggregate, whose memory belongs to
-  // the aggregate; the guard goes into the aggregate's own count.
+  // the aggregate; the guard goes into the aggregate's own count, and the
+  // aggregate counts the clean-up in flight.
   void DestroyContained() noexcept;
 
  protected:
@@ -150,6 +151,7 @@ class Aggregated final : public IUnknown {
 
   void Destroy() noexcept {
     count_ = kDestructionGuard;
+    CleanUpInFlight inFlight(Module());
     contained_.DestroyContained();
     delete this;
   }

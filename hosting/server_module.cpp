@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "hosting/class_table.h"
+#include "base/hresult.h"
 #include "base/unique_resource.h"
 
 namespace vaduna {
@@ -18,7 +19,6 @@ ServerModule::ServerModule() noexcept { ::InitializeCriticalSection(&staticLock_
 
 ServerModule::~ServerModule() {
   CloseShutdownEvent();
-  if (!initialised_) return;
   FreeTermList();
   ::DeleteCriticalSection(&staticLock_);
 }
@@ -27,14 +27,60 @@ LONG ServerModule::Lock() noexcept { return ++lockCount_; }
 
 LONG ServerModule::Unlock() noexcept {
   const LONG count = --lockCount_;
-  if (count != 0) return count;
+  if (count == 0) SignalActivity();
+  return count;
+}
+
+void ServerModule::SignalActivity() noexcept {
   // The flag first: a monitor woken by the signal must see it.
   activity_.store(true);
+  SrwShared hold(eventLock_);
+  if (HANDLE event = shutdownEvent_.load()) ::SetEvent(event);
+}
+
+HRESULT ServerModule::LockUnlessStopping() noexcept {
+  Lock();
+  if (!Stopping()) return S_OK;
+  Unlock();
+  return CO_E_SERVER_STOPPING;
+}
+
+HRESULT ServerModule::ClientLock() noexcept {
+  VADUNA_RETURN_IF_FAILED(LockUnlessStopping());
+  // Counted only once the lock is held: a concurrent unlock can never give
+  // back a lock that is not there yet.
+  ++clientLocks_;
+  return S_OK;
+}
+
+HRESULT ServerModule::ClientUnlock() noexcept {
+  LONG held = clientLocks_.load();
+  do {
+    if (held <= 0) return S_OK;  // no client lock to give back
+  } while (!clientLocks_.compare_exchange_weak(held, held - 1));
+  Unlock();
+  return S_OK;
+}
+
+void ServerModule::BeginCleanUp() noexcept { ++cleanUpsInFlight_; }
+
+void ServerModule::EndCleanUp() noexcept {
+  // The flag before the count: a monitor that no longer finds this clean-up
+  // in flight finds its activity instead.
+  activity_.store(true);
+  if (--cleanUpsInFlight_ != 0) return;
+  SignalActivity();
   {
-    SrwShared hold(eventLock_);
-    if (HANDLE event = shutdownEvent_.load()) ::SetEvent(event);
+    // Taken and left only so that a waiter is either before its look at the
+    // count or asleep when the wake comes.
+    SrwExclusive hold(cleanUpLock_);
   }
-  return count;
+  ::WakeAllConditionVariable(&cleanUpsDone_);
+}
+
+void ServerModule::WaitForCleanUps() noexcept {
+  SrwExclusive hold(cleanUpLock_);
+  while (cleanUpsInFlight_.load() != 0) ::SleepConditionVariableSRW(&cleanUpsDone_, &cleanUpLock_, INFINITE, 0);
 }
 
 HRESULT ServerModule::AddTermFunc(TermCallback callback, void* argument) noexcept {
@@ -76,7 +122,6 @@ void ServerModule::Term() noexcept {
     entry->callback(entry->argument);
     delete std::exchange(entry, entry->next);
   }
-  ::DeleteCriticalSection(&staticLock_);
   initialised_ = false;
 }
 

@@ -32,10 +32,9 @@ HRESULT TypeInfoHolder::GetTypeInfo(UINT /*index*/, LCID locale, ITypeInfo** inf
   if (info == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   if (typeInfo_.load() == nullptr) hr = EnsureLoaded(locale);
-  ITypeInfo* loaded = typeInfo_.load();
-  *info = loaded;
-  if (loaded == nullptr) return FAILED(hr) ? hr : E_UNEXPECTED;
-  loaded->AddRef();
+  ComPtr<ITypeInfo> loaded = HeldTypeInfo();
+  *info = loaded.Detach();  // the caller's reference
+  if (*info == nullptr) return FAILED(hr) ? hr : E_UNEXPECTED;
   return S_OK;
 }
 
@@ -44,8 +43,8 @@ HRESULT TypeInfoHolder::GetIDsOfNames(REFIID /*iid*/, LPOLESTR* names, UINT coun
   // The platform's lookup does not survive null arrays.
   if (count != 0 && (names == nullptr || ids == nullptr)) return E_POINTER;
   const HRESULT hr = EnsureLoaded(locale);
-  ITypeInfo* loaded = typeInfo_.load();
-  if (loaded == nullptr) return hr;
+  const ComPtr<ITypeInfo> loaded = HeldTypeInfo();
+  if (!loaded) return hr;
   if (count == 1 && names[0] != nullptr) {
     DISPID id = DISPID_UNKNOWN;
     if (FindCachedName(names[0], &id)) {
@@ -62,9 +61,14 @@ HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID id, REFIID /*iid*/, LCID 
                                DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                UINT* argError) noexcept {
   const HRESULT hr = EnsureLoaded(locale);
-  ITypeInfo* loaded = typeInfo_.load();
-  if (loaded == nullptr) return hr;
+  const ComPtr<ITypeInfo> loaded = HeldTypeInfo();
+  if (!loaded) return hr;
   return loaded->Invoke(self, id, flags, params, result, exception, argError);
+}
+
+ComPtr<ITypeInfo> TypeInfoHolder::HeldTypeInfo() const noexcept {
+  SrwShared hold(typeInfoLock_);
+  return ComPtr<ITypeInfo>(typeInfo_.load());
 }
 
 HRESULT TypeInfoHolder::EnsureLoaded(LCID locale) noexcept {
@@ -138,9 +142,13 @@ bool TypeInfoHolder::FindCachedName(const OLECHAR* name, DISPID* id) const noexc
 
 void TypeInfoHolder::CleanUp(void* holder) noexcept {
   auto* self = static_cast<TypeInfoHolder*>(holder);
-  if (ITypeInfo* info = self->typeInfo_.exchange(nullptr)) info->Release();
-  self->nameCache_.store(nullptr);
-  self->nameCacheOwner_.reset();
+  ITypeInfo* info = nullptr;
+  {
+    SrwExclusive hold(self->typeInfoLock_);
+    info = self->typeInfo_.exchange(nullptr);
+  }
+  // Calls under way keep theirs; the name cache stays for them.
+  if (info != nullptr) info->Release();
 }
 
 }  // namespace vaduna

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <oaidl.h>
+#include <wrl/client.h>
 
 #include <atomic>
 #include <memory>
@@ -55,15 +56,22 @@ class TypeInfoHolder {
   bool FindCachedName(const OLECHAR* name, DISPID* id) const noexcept;
   static void CleanUp(void* holder) noexcept;
 
+  // The type information with a reference for the caller, or null. A call
+  // holds it for its whole length, so that termination under it frees nothing.
+  Microsoft::WRL::ComPtr<ITypeInfo> HeldTypeInfo() const noexcept;
+
   const IID& interfaceId_;
   const GUID& libraryId_;
   WORD major_;
   WORD minor_;
   ServerModule& module_;
-  // Read without a lock; each is published only when complete. The type
-  // information's reference belongs to the holder and is given back by its
-  // termination callback.
+  // Each is published only when complete. The type information's reference
+  // belongs to the holder and is given back by its termination callback,
+  // which takes it out under typeInfoLock_; readers take theirs under it.
   std::atomic<ITypeInfo*> typeInfo_{nullptr};
+  mutable SRWLOCK typeInfoLock_ = SRWLOCK_INIT;
+  // Read without a lock. Once built it stays for the holder's life: a call
+  // under way during termination may still be reading it.
   std::atomic<const NameCache*> nameCache_{nullptr};
   std::unique_ptr<NameCache> nameCacheOwner_;  // changed under staticLock only
   std::atomic<LONG> typeInfoLookups_{0};
@@ -71,11 +79,13 @@ class TypeInfoHolder {
 
 // The process-wide holder of the dual interface Dual, described in the type
 // library that Library names: a type with `static const GUID& Id()` and the
-// version numbers `kMajor` and `kMinor`. Made on first use.
+// version numbers `kMajor` and `kMinor`. Made on first use and never
+// destroyed: a call may still reach it while the process's exit processing runs.
 template <class Dual, class Library>
 TypeInfoHolder& TypeInfoFor() noexcept {
-  static TypeInfoHolder holder(__uuidof(Dual), Library::Id(), Library::kMajor, Library::kMinor);
-  return holder;
+  static TypeInfoHolder* const holder =
+      new TypeInfoHolder(__uuidof(Dual), Library::Id(), Library::kMajor, Library::kMinor);
+  return *holder;
 }
 
 }  // namespace vaduna

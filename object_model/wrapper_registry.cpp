@@ -15,8 +15,10 @@ struct Table {
 };
 
 Table& TheTable() noexcept {
-  static Table table;
-  return table;
+  // Never destroyed: a wrapper's clean-up may still reach it while the
+  // process's exit processing runs.
+  static Table* const table = new Table();
+  return *table;
 }
 
 }  // namespace

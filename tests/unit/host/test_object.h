@@ -7,6 +7,9 @@
 namespace vaduna::testing {
 
 inline constexpr INT kTestErrCode = 42;
+// A held clean-up goes on by itself after this long, so that a failing test
+// still ends.
+inline constexpr DWORD kCleanUpHoldLimitMs = 30000;
 
 class TestObject;
 
@@ -16,6 +19,9 @@ struct CleanUpSeen {
   LONG objectCount = 0;
   // Set by a test that aggregates: the guard is read from its own count.
   const Aggregated<TestObject>* aggregate = nullptr;
+  // Set by a test that keeps a clean-up in flight: the clean-up, once it
+  // has recorded what it sees, waits for this event.
+  HANDLE holdUntil = nullptr;
 };
 inline CleanUpSeen g_cleanUp;
 
@@ -49,6 +55,7 @@ class TestObject : public DualObject<ObjectBase, IVadunaService, TestTypeLibrary
     ++g_cleanUp.calls;
     g_cleanUp.lockCount = Module().LockCount();
     g_cleanUp.objectCount = g_cleanUp.aggregate ? g_cleanUp.aggregate->RefCount() : RefCount();
+    if (g_cleanUp.holdUntil != nullptr) ::WaitForSingleObject(g_cleanUp.holdUntil, kCleanUpHoldLimitMs);
   }
 };
 

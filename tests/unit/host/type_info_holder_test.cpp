@@ -132,6 +132,20 @@ TEST_F(TypeInfoHolderTest, TerminationReleasesTheTypeInformation) {
   info->Release();
 }
 
+// A call under way during termination, or after it, finds the name cache
+// and the loading lock as they were.
+TEST_F(TypeInfoHolderTest, CallsAfterTerminationAreStillAnswered) {
+  DISPID id = 0xdeadbeef;
+  ASSERT_EQ(Lookup(L"GetService", &id), S_OK);
+  module_.Term();
+  id = 0xdeadbeef;
+  EXPECT_EQ(Lookup(L"GetService", &id), S_OK);
+  EXPECT_EQ(id, kGetServiceId);
+  EXPECT_EQ(holder_.TypeInfoLookups(), 0);
+  ComPtr<ITypeInfo> info;
+  EXPECT_EQ(holder_.GetTypeInfo(0, LOCALE_USER_DEFAULT, &info), S_OK);
+}
+
 TEST_F(TypeInfoHolderTest, CallerInAnotherLocaleGetsTheRegisteredLibrary) {
   constexpr LCID kGerman = 0x0407;
   ComPtr<ITypeInfo> info;

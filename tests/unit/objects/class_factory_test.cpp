@@ -93,6 +93,38 @@ TEST_F(ClassFactoryTest, LockServerMovesTheServerLockCount) {
   EXPECT_EQ(0, Module().LockCount());
 }
 
+TEST_F(ClassFactoryTest, AnUnlockWithoutAClientLockIsIgnored) {
+  ASSERT_TRUE(Module().CreateShutdownEvent());
+  const HANDLE shutdown = Module().ShutdownEvent();
+  auto signalled = [shutdown] { return ::WaitForSingleObject(shutdown, 0) == WAIT_OBJECT_0; };
+  ComPtr<IClassFactory> factory = NewFactory();
+  {
+    SCOPED_TRACE("no lock held");
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(0, Module().LockCount());
+    EXPECT_FALSE(signalled());
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(1, Module().LockCount());
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(0, Module().LockCount());
+    EXPECT_TRUE(signalled());
+  }
+  {
+    SCOPED_TRACE("an object alive");
+    ComPtr<IVadunaHTMLApplication> app;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&app)));
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));  // one more than taken
+    EXPECT_EQ(1, Module().LockCount());           // the object's own lock
+    EXPECT_EQ(0, Module().ClientLocks());
+    EXPECT_FALSE(signalled());
+    app.Reset();
+    EXPECT_EQ(0, Module().LockCount());
+    EXPECT_TRUE(signalled());
+  }
+}
+
 // Rows of a table used for registration order.
 int g_thirdRowCalls = 0;
 HRESULT FailingClassObjectCreator(InstanceCreator, REFIID, void** out) {
