@@ -62,8 +62,9 @@ bool MeansPageGone(HRESULT callResult) noexcept {
 }
 
 SharedAttachment& SharedAttachment::Instance() noexcept {
-  static SharedAttachment attachment;
-  return attachment;
+  // Never destroyed: a call may still reach it while the process ends.
+  static SharedAttachment* const attachment = new SharedAttachment();
+  return *attachment;
 }
 
 ScriptRef SharedAttachment::CurrentApp() const noexcept {

@@ -10,7 +10,7 @@
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/../../.." && pwd)"
-. "$root/tools/demo/serving.sh"
+. "$root/tests/e2e/serving/serving.sh"
 build="$1"
 serving_init "$build" "$build/e2e-browser-prefix"
 bridge_exe="$build/bin/vaduna_page_bridge.exe"
