@@ -29,11 +29,12 @@ vaduna_wine_prefix() {
 
 # The persistent wineservers (and the services they started) of the given
 # prefixes would otherwise run on after the command that started them: a
-# runner ends them when it finishes. Prefixes never made are skipped.
+# runner ends them when it finishes (also after a test that timed out before
+# its own clean-up). Prefixes never made are skipped.
 vaduna_end_prefixes() {
   local prefix
   for prefix in "$@"; do
-    [ -f "$prefix/.vaduna-ready" ] || continue
+    [ -f "$prefix/system.reg" ] || continue
     WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
   done
 }

@@ -8,6 +8,9 @@ exe="$1" work="$2" appid="{$3}" libid="{$4}"
 clsid_app="{$5}" clsid_propset="{$6}" clsid_service="{$7}"
 
 export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all
+# The Wine processes of an earlier run that was cut short end before its
+# prefix goes: once the folder is gone they could no longer be reached.
+[ -d "$WINEPREFIX" ] && wineserver -k >/dev/null 2>&1
 rm -rf "$work"
 mkdir -p "$work"
 WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot -i >/dev/null 2>&1 </dev/null
