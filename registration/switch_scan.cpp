@@ -21,6 +21,7 @@ SwitchAction ScanSwitches(const wchar_t* commandLine) noexcept {
     if (::lstrcmpiW(rest, L"RegServer") == 0) return SwitchAction::Register;
     if (::lstrcmpiW(rest, L"UnregServerPerUser") == 0) return SwitchAction::UnregisterPerUser;
     if (::lstrcmpiW(rest, L"RegServerPerUser") == 0) return SwitchAction::RegisterPerUser;
+    if (::lstrcmpiW(rest, L"Diagnose") == 0) return SwitchAction::Diagnose;
   }
   return SwitchAction::Serve;
 }

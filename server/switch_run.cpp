@@ -4,6 +4,7 @@
 #include "interface/resource_ids.h"
 #include "registration/classes_root_override.h"
 #include "registration/module_registration.h"
+#include "server/diagnosis.h"
 
 namespace vaduna {
 namespace {
@@ -34,6 +35,8 @@ HRESULT RunSwitchAction(SwitchAction action, const ClassEntry* table) noexcept {
       VADUNA_RETURN_IF_FAILED(userClasses.RedirectToCurrentUser());
       return action == SwitchAction::RegisterPerUser ? Register(table) : Unregister(table);
     }
+    case SwitchAction::Diagnose:
+      return RunDiagnosis();
     case SwitchAction::Serve:
       break;
   }

@@ -10,8 +10,9 @@ namespace vaduna {
 
 // Register: the application identity script (its result ignored), then every
 // row of table and the type library. Unregister: likewise, removing. The
-// PerUser forms do the same in the current user's classes. Serve: S_OK. The
-// result is the process's exit code.
+// PerUser forms do the same in the current user's classes. Diagnose: the
+// report, S_OK when a client could reach the server, else S_FALSE. Serve:
+// S_OK. The result is the process's exit code.
 HRESULT RunSwitchAction(SwitchAction action, const ClassEntry* table) noexcept;
 
 }  // namespace vaduna

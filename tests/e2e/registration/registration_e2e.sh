@@ -199,6 +199,25 @@ run_server -regserver; rc=$?
 [ "$rc" -eq 0 ] || fail "-regserver exit code $rc"
 check_registered "-regserver"
 
+# What a client would find, healthy and with the registered file moved away.
+wine "$exe" /Diagnose >"$work/diagnosis.txt" 2>/dev/null </dev/null; rc=$?
+diagnosis="$(tr -d '\r' <"$work/diagnosis.txt")"
+[ "$rc" -eq 0 ] || fail "/Diagnose of a healthy registration: exit code $rc"
+echo "$diagnosis" | grep -q "^    Vaduna.Desktop_Integration_Application -> class $clsid_app -> .*(file present)$" ||
+  fail "/Diagnose does not show the application's server file: $diagnosis"
+echo "$diagnosis" | grep -q '^Verdict: clients can reach the server' || fail "/Diagnose verdict: $diagnosis"
+mkdir -p "$work/moved"
+cp "$exe" "$work/moved/"
+moved_exe="$work/moved/$(basename "$exe")"
+wine "$moved_exe" /RegServer >/dev/null 2>&1 </dev/null || fail "/RegServer of the moved copy failed"
+rm -f "$moved_exe"
+wine "$exe" /Diagnose >"$work/diagnosis.txt" 2>/dev/null </dev/null; rc=$?
+diagnosis="$(tr -d '\r' <"$work/diagnosis.txt")"
+[ "$rc" -eq 1 ] || fail "/Diagnose with the server file moved away: exit code $rc, expected 1"
+echo "$diagnosis" | grep -q '(FILE MISSING)$' || fail "/Diagnose does not show the missing file: $diagnosis"
+echo "$diagnosis" | grep -q '^Verdict: no client can reach the server: the server file' || fail "/Diagnose verdict: $diagnosis"
+run_server /RegServer || fail "registering again from the build"
+
 # Neither switch word ends the command line: the process serves (and would
 # end by itself after its idle time).
 wine "$exe" /RegServer /s >/dev/null 2>&1 </dev/null &

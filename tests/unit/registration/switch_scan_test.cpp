@@ -29,6 +29,8 @@ TEST(SwitchScan, PerUserSwitchWords) {
   EXPECT_EQ(SwitchAction::UnregisterPerUser, Scan(L" /UnregServerPerUser"));
   EXPECT_EQ(SwitchAction::UnregisterPerUser, Scan(L" -UNREGSERVERPERUSER"));
   EXPECT_EQ(SwitchAction::Serve, Scan(L" /RegServerPerUser /s"));
+  EXPECT_EQ(SwitchAction::Diagnose, Scan(L" /Diagnose"));
+  EXPECT_EQ(SwitchAction::Diagnose, Scan(L" -diagnose"));
   EXPECT_EQ(SwitchAction::Serve, Scan(L" /RegServerPer"));
 }
 
