@@ -39,7 +39,7 @@ start_page_host "$work/page.log" "$demo_dir/page.js" || die "the page host did n
 cat "$work/page.log"
 echo "server process started by the page's activation: pid $(server_pids | tr '\n' ' ')"
 
-step "Running the desktop client: wine cscript client.vbs"
+step "Running the desktop client: cscript client.vbs (64-bit)"
 output="$(run_client "$demo_dir/client.vbs")"
 echo "$output"
 summary="$(echo "$output" | tr -d '\r' | tail -n 1)"

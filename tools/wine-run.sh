@@ -13,7 +13,7 @@ shift
 marker="$(mktemp -u "${TMPDIR:-/tmp}/vaduna-test-run.XXXXXXXX")"
 export TEST_PREMATURE_EXIT_FILE="Z:${marker//\//\\}"
 status=0
-wine "$@" || status=$?
+wine64 "$@" || status=$?
 if [ -e "$marker" ]; then
   rm -f "$marker"
   echo "wine-run.sh: $1 ended before its test run completed (status $status)" >&2

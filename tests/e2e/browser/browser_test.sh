@@ -69,7 +69,7 @@ site_port="${line##*:}"
 site_port="${site_port%/}"
 origin="http://127.0.0.1:$site_port"
 
-wine "$bridge_exe" --port 0 --allow-origin "$origin" --verbose </dev/null >"$work/bridge.out" 2>"$work/bridge.log" &
+wine64 "$bridge_exe" --port 0 --allow-origin "$origin" --verbose </dev/null >"$work/bridge.out" 2>"$work/bridge.log" &
 bridge_pid=$!
 line="$(wait_for_line "$work/bridge.out" 30 '^listening on ws://127\.0\.0\.1:[0-9]+$')" || fail "the connector did not listen"
 bridge_url="${line#listening on }/"

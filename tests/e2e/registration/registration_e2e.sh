@@ -7,17 +7,18 @@ set -u
 exe="$1" work="$2" appid="{$3}" libid="{$4}"
 clsid_app="{$5}" clsid_propset="{$6}" clsid_service="{$7}"
 
+. "$(dirname "${BASH_SOURCE[0]}")/../../../tools/wine-env.sh"
 export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all
 # The Wine processes of an earlier run that was cut short end before its
 # prefix goes: once the folder is gone they could no longer be reached.
 [ -d "$WINEPREFIX" ] && wineserver -k >/dev/null 2>&1
 rm -rf "$work"
 mkdir -p "$work"
-WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot -i >/dev/null 2>&1 </dev/null
+WINEDLLOVERRIDES="mscoree,mshtml=" wine64 wineboot -i >/dev/null 2>&1 </dev/null
 wineserver -w
 wineserver -p >/dev/null 2>&1
 trap 'wineserver -k >/dev/null 2>&1' EXIT
-wine cmd /c exit >/dev/null 2>&1 </dev/null
+wine64 cmd /c exit >/dev/null 2>&1 </dev/null
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -25,7 +26,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 win_exe="$(winepath -w "$exe" 2>/dev/null)"
 
 run_server() {  # prints nothing; returns the exit code
-  wine "$exe" "$@" >/dev/null 2>&1 </dev/null
+  wine64 "$exe" "$@" >/dev/null 2>&1 </dev/null
 }
 
 # The keys below one root, exported once per check into $work/snapshot.txt
@@ -37,7 +38,7 @@ take_snapshot() {
   rm -f "$file"
   : >"$work/snapshot.txt"
   for try in 1 2 3; do
-    wine reg export "$1" "$(winepath -w "$file" 2>/dev/null)" /y >/dev/null 2>&1 </dev/null && break
+    wine64 reg export "$1" "$(winepath -w "$file" 2>/dev/null)" /y >/dev/null 2>&1 </dev/null && break
   done
   [ -f "$file" ] || { fail "could not export $1"; return 1; }
   iconv -f UTF-16LE -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
@@ -200,7 +201,7 @@ run_server -regserver; rc=$?
 check_registered "-regserver"
 
 # What a client would find, healthy and with the registered file moved away.
-wine "$exe" /Diagnose >"$work/diagnosis.txt" 2>/dev/null </dev/null; rc=$?
+wine64 "$exe" /Diagnose >"$work/diagnosis.txt" 2>/dev/null </dev/null; rc=$?
 diagnosis="$(tr -d '\r' <"$work/diagnosis.txt")"
 [ "$rc" -eq 0 ] || fail "/Diagnose of a healthy registration: exit code $rc"
 echo "$diagnosis" | grep -q "^    Vaduna.Desktop_Integration_Application -> class $clsid_app -> .*(file present)$" ||
@@ -209,9 +210,9 @@ echo "$diagnosis" | grep -q '^Verdict: clients can reach the server' || fail "/D
 mkdir -p "$work/moved"
 cp "$exe" "$work/moved/"
 moved_exe="$work/moved/$(basename "$exe")"
-wine "$moved_exe" /RegServer >/dev/null 2>&1 </dev/null || fail "/RegServer of the moved copy failed"
+wine64 "$moved_exe" /RegServer >/dev/null 2>&1 </dev/null || fail "/RegServer of the moved copy failed"
 rm -f "$moved_exe"
-wine "$exe" /Diagnose >"$work/diagnosis.txt" 2>/dev/null </dev/null; rc=$?
+wine64 "$exe" /Diagnose >"$work/diagnosis.txt" 2>/dev/null </dev/null; rc=$?
 diagnosis="$(tr -d '\r' <"$work/diagnosis.txt")"
 [ "$rc" -eq 1 ] || fail "/Diagnose with the server file moved away: exit code $rc, expected 1"
 echo "$diagnosis" | grep -q '(FILE MISSING)$' || fail "/Diagnose does not show the missing file: $diagnosis"
@@ -220,7 +221,7 @@ run_server /RegServer || fail "registering again from the build"
 
 # Neither switch word ends the command line: the process serves (and would
 # end by itself after its idle time).
-wine "$exe" /RegServer /s >/dev/null 2>&1 </dev/null &
+wine64 "$exe" /RegServer /s >/dev/null 2>&1 </dev/null &
 server_pid=$!
 sleep 2
 if kill -0 "$server_pid" 2>/dev/null; then

@@ -12,4 +12,5 @@ On Error GoTo 0
 If app.IsReady = False Then passed = passed + 1 Else failed = failed + 1
 If CLng(app.GetLastErrCode) = 0 Then passed = passed + 1 Else failed = failed + 1
 Set app = Nothing
+WScript.Echo "released at " & Timer
 WScript.Echo passed & " passed, " & failed & " failed"

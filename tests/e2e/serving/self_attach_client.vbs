@@ -24,4 +24,5 @@ Check "with the description", Err.Description, "The Object is out of scope."
 Err.Clear
 On Error GoTo 0
 Set app = Nothing
+WScript.Echo "released at " & Timer
 WScript.Echo passed & " passed, " & failed & " failed"

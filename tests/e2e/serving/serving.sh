@@ -11,7 +11,7 @@ serving_here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 serving_started=()
 
 serving_cleanup() {
-  rm -f "$client_summary_time"
+  rm -f "$client_summary_time" "$client_saw_server"
   local pid
   for pid in "${serving_started[@]}"; do
     kill "$pid" 2>/dev/null || true
@@ -31,6 +31,7 @@ serving_init() {
   vaduna_wine_prefix "$2"
   server_exe="$build/bin/VadunaAx_Desktop_Integration_20444.exe"
   client_summary_time="$(mktemp -u "${TMPDIR:-/tmp}/vaduna-client-done.XXXXXX")"
+  client_saw_server="$client_summary_time.server"
   page_host_exe="$build/bin/vaduna_page_host.exe"
   trap serving_cleanup EXIT
   trap 'exit 130' INT TERM
@@ -78,7 +79,7 @@ wait_server_gone() {
 
 # Registers the built server in this prefix; status = the exe's exit code.
 register_server() {
-  wine "$server_exe" /RegServer </dev/null
+  wine64 "$server_exe" /RegServer </dev/null
 }
 
 # Starts the page host on the page script $2 in the background and waits (at
@@ -87,7 +88,7 @@ register_server() {
 start_page_host() {
   local log="$1" page="$2" limit="${3:-30}"
   stop_file="$(mktemp -u "${TMPDIR:-/tmp}/vaduna-page-stop.XXXXXX")"
-  wine "$page_host_exe" "$(win_path "$page")" --stop-file "$(win_path "$stop_file")" \
+  wine64 "$page_host_exe" "$(win_path "$page")" --stop-file "$(win_path "$stop_file")" \
     --seconds 120 </dev/null >"$log" 2>&1 &
   page_host_pid=$!
   serving_started+=("$page_host_pid")
@@ -119,28 +120,47 @@ stop_page_host() {
   return 1
 }
 
+# The moment (date +%s%N) a client said it let go of its last object, from
+# its line "released at SECONDS" (VBScript's Timer: seconds since local
+# midnight) in the output file $1; nothing when it did not say.
+release_time() {
+  local seconds midnight
+  seconds="$(tr -d '\r' <"$1" | sed -n 's/^released at \([0-9.,]*\)$/\1/p' | tr ',' '.' | tail -n 1)"
+  [ -n "$seconds" ] || return 0
+  midnight="$(date -d "$(date +%F) 00:00:00" +%s)"
+  awk -v m="$midnight" -v s="$seconds" 'BEGIN { printf "%.0f\n", (m + s) * 1e9 }'
+}
+
 # Runs a client script with cscript; its output goes to stdout. The output
 # passes through a file: a server that this client starts inherits the
 # client's output handles, and a pipe would stay open until the server ends.
 # The moment the client's summary line appears (it prints it after its last
 # release) goes to the file $client_summary_time: a loaded machine may take
-# a second more to end the client's process.
+# a second more to end the client's process. Whether a server process of this
+# prefix ran meanwhile goes to $client_saw_server (a server may have ended by
+# itself before the client's process does).
 run_client() {
-  local out pid status
+  local out pid status polls=0
   out="$(mktemp "${TMPDIR:-/tmp}/vaduna-client.XXXXXX")"
-  wine cscript //nologo "$(win_path "$1")" </dev/null >"$out" 2>"$out.err" &
+  wine64 cscript //nologo "$(win_path "$1")" </dev/null >"$out" 2>"$out.err" &
   pid=$!
-  rm -f "$client_summary_time"
+  rm -f "$client_summary_time" "$client_saw_server"
   while kill -0 "$pid" 2>/dev/null; do
     if [ ! -f "$client_summary_time" ] && grep -q ' passed, ' "$out"; then
       date +%s%N >"$client_summary_time"
+    fi
+    if [ ! -f "$client_saw_server" ] && [ $((polls++ % 4)) -eq 0 ] && [ -n "$(server_pids)" ]; then
+      : >"$client_saw_server"
     fi
     sleep 0.05
   done
   wait "$pid"
   status=$?
   [ -f "$client_summary_time" ] || date +%s%N >"$client_summary_time"
-  tr -d '\r' <"$out"
+  local released
+  released="$(release_time "$out")"
+  [ -z "$released" ] || echo "$released" >"$client_summary_time"
+  tr -d '\r' <"$out" | grep -v '^released at '
   wine_diagnostics <"$out.err" >&2
   rm -f "$out" "$out.err"
   return "$status"

@@ -12,8 +12,11 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/vaduna-serving.XXXXXX")"
 trap 'serving_cleanup; rm -rf "$work"' EXIT
 
 # Idle time-out (5 s) plus the pause after the message loop (1 s).
+# The last release is seen from outside only when the client says so or
+# ends: on a loaded machine that can be a second or more late, so the lower
+# bound keeps a margin (the idle monitor's own tests pin the quiet period).
 expected_life=6
-min_life=5.0
+min_life=4.0
 max_life=10.0
 
 fail() {
@@ -56,13 +59,13 @@ case "$case_name" in
     no_server_before
     output="$(run_client "$here/activate_client.vbs")"
     demand_all_passed "$output"
-    [ -n "$(server_pids)" ] || fail "no server process ran after the activation"
+    [ -f "$client_saw_server" ] || fail "no server process ran during the activation"
     demand_server_ends_by_itself "$(cat "$client_summary_time")"
     ;;
 
   runs_without_client)
     no_server_before
-    wine "$server_exe" -Embedding </dev/null >/dev/null 2>&1 &
+    wine64 "$server_exe" -Embedding </dev/null >/dev/null 2>&1 &
     server_pid=$!
     serving_started+=("$server_pid")
     sleep 8
@@ -103,7 +106,7 @@ case "$case_name" in
     no_server_before
     start_page_host "$work/page.log" "$here/page.js" || fail "the page host did not start"
     client_out="$work/client.out"
-    wine cscript //nologo "$(win_path "$here/slow_call_client.vbs")" </dev/null >"$client_out" 2>/dev/null &
+    wine64 cscript //nologo "$(win_path "$here/slow_call_client.vbs")" </dev/null >"$client_out" 2>/dev/null &
     client_pid=$!
     serving_started+=("$client_pid")
     for ((i = 0; i < 300; i++)); do
@@ -119,8 +122,9 @@ case "$case_name" in
       sleep 0.1
     done
     kill -0 "$client_pid" 2>/dev/null && fail "the client's call did not return within 30 s of the page's end"
-    demand_all_passed "$(tr -d '\r' <"$client_out" | grep -v '^calling$')"
-    demand_server_ends_by_itself "$released"
+    demand_all_passed "$(tr -d '\r' <"$client_out" | grep -v -e '^calling$' -e '^released at ')"
+    said="$(release_time "$client_out")"
+    demand_server_ends_by_itself "${said:-$released}"
     ;;
 
   *)

@@ -35,4 +35,5 @@ Set answer = Nothing
 Set query = Nothing
 Set service = Nothing
 Set app = Nothing
+WScript.Echo "released at " & Timer
 WScript.Echo passed & " passed, " & failed & " failed"
