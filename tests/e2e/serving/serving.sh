@@ -76,6 +76,19 @@ wait_server_gone() {
   echo "$((elapsed / 10)).$((elapsed % 10))"
 }
 
+# Waits at most $2 seconds for a line matching the extended regex $3 in file $1; prints its first match.
+wait_for_line() {
+  local file="$1" limit="$2" pattern="$3" i
+  for ((i = 0; i < limit * 10; i++)); do
+    if tr -d '\r' <"$file" 2>/dev/null | grep -Eq "$pattern"; then
+      tr -d '\r' <"$file" | grep -Em1 "$pattern"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
 # Registers the built server in this prefix; status = the exe's exit code.
 register_server() {
   wine "$server_exe" /RegServer </dev/null
@@ -124,21 +137,30 @@ stop_page_host() {
 # client's output handles, and a pipe would stay open until the server ends.
 # The moment the client's summary line appears (it prints it after its last
 # release) goes to the file $client_summary_time: a loaded machine may take
-# a second more to end the client's process.
+# a second more to end the client's process. With $2, a client still running
+# after that many seconds is ended by its pid (status 124).
 run_client() {
-  local out pid status
+  local out pid status limit="${2:-}" start timed_out=0
   out="$(mktemp "${TMPDIR:-/tmp}/vaduna-client.XXXXXX")"
   wine cscript //nologo "$(win_path "$1")" </dev/null >"$out" 2>"$out.err" &
   pid=$!
+  start="$(date +%s)"
   rm -f "$client_summary_time"
   while kill -0 "$pid" 2>/dev/null; do
     if [ ! -f "$client_summary_time" ] && grep -q ' passed, ' "$out"; then
       date +%s%N >"$client_summary_time"
     fi
+    if [ -n "$limit" ] && [ $(($(date +%s) - start)) -ge "$limit" ]; then
+      kill "$pid" 2>/dev/null
+      echo "the client was still running after $limit s and was ended" >>"$out.err"
+      timed_out=1
+      break
+    fi
     sleep 0.05
   done
   wait "$pid"
   status=$?
+  [ "$timed_out" -eq 0 ] || status=124
   [ -f "$client_summary_time" ] || date +%s%N >"$client_summary_time"
   tr -d '\r' <"$out"
   wine_diagnostics <"$out.err" >&2
