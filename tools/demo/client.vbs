@@ -1,7 +1,10 @@
-' A desktop client of the demo: asks the page's "Account Service" for the
-' accounts of one customer through the server, reads the answer, copies it,
-' and shows how failures reach the client. Prints a transcript and ends with
-' the line "N passed, N failed".
+' The desktop client of the demo: asks the "Account Service" of the demo web
+' application (web/demo/, open in a browser and attached through the page
+' connector) for the accounts of one customer through the server, reads the
+' answer child by child, asks for the balance (which the page answers later,
+' as if from a back end), copies the answer, and shows how failures reach
+' the client. Every call crosses client -> server -> connector -> page and
+' back. Prints a numbered transcript and ends with "N passed, N failed".
 ' Ends normally (no WScript.Quit), so that every object is released.
 Option Explicit
 
@@ -23,12 +26,12 @@ Sub Say(text)
   WScript.Echo text
 End Sub
 
-Dim app, service, query, answer, record, copy, missing, bare, i, count
+Dim app, service, query, answer, record, balance, copy, missing, unknown, bare, i, count
 Dim errNumber, errDescription, errSource, nameResult
 
-Say "1. The client creates the server's application object and asks for the page"
+Say "1. The client creates the server's application object: the web page answers"
 Set app = CreateObject("Vaduna.Desktop_Integration_Application")
-Check "app.Name", app.Name, "Vaduna Demo Page"
+Check "app.Name", app.Name, "Vaduna Demo Web Application"
 Check "app.IsReady", app.IsReady, True
 
 Say "2. GetService(""Account Service"")"
@@ -42,8 +45,9 @@ Check "query.SetProperty(""Customer"", ""ACME"")", query.SetProperty("Customer",
 Check "query.GetProperty(""Customer"")", query.GetProperty("Customer"), "ACME"
 
 Say "4. service.InvokeMethod(""Query"", query, answer): the page fills the answer"
-Check "InvokeMethod", service.InvokeMethod("Query", query, answer), True
+Check "InvokeMethod(""Query"")", service.InvokeMethod("Query", query, answer), True
 Check "answer.GetType", answer.GetType, "AccountList"
+Check "answer.GetValue (the number of records)", answer.GetValue, "2"
 count = answer.GetChildCount
 Check "answer.GetChildCount", count, 2
 
@@ -54,21 +58,37 @@ For i = 0 To count - 1
       "  balance " & record.GetProperty("Balance")
 Next
 Check "answer.GetChild(0) is the same object twice", answer.GetChild(0) Is answer.GetChild(0), True
+Check "answer.GetChild(1).GetType", answer.GetChild(1).GetType, "Account"
 Check "answer.GetChild(1).GetProperty(""Balance"")", answer.GetChild(1).GetProperty("Balance"), "-340.25"
 
-Say "6. Copy: an independent set with the same content"
+Say "6. service.InvokeMethod(""Balance"", query, balance): the page answers later; the call waits"
+Set balance = app.NewPropertySet
+Check "InvokeMethod(""Balance"")", service.InvokeMethod("Balance", query, balance), True
+Check "balance.GetType", balance.GetType, "Balance"
+Check "balance.GetProperty(""Accounts"")", balance.GetProperty("Accounts"), "2"
+Check "balance.GetProperty(""Total"")", balance.GetProperty("Total"), "12159.75"
+
+Say "7. Copy: an independent set with the same content"
 Set copy = answer.Copy
+Check "copy.GetType", copy.GetType, "AccountList"
 Check "copy.GetChildCount", copy.GetChildCount, 2
 Check "copy.GetChild(0).GetProperty(""Name"")", copy.GetChild(0).GetProperty("Name"), "ACME Operating"
 copy.SetProperty "Customer", "changed in the copy"
 Check "answer.GetProperty(""Customer"") after changing the copy", answer.GetProperty("Customer"), "ACME"
 
-Say "7. Failures"
+Say "8. Failures"
+Say "    a service the page does not offer: GetService answers Nothing, the reason is on the application"
 Set missing = app.GetService("Payroll Service")
 Check "GetService(""Payroll Service"") is Nothing", missing Is Nothing, True
 Check "app.GetLastErrCode", CLng(app.GetLastErrCode), 203
 Check "app.GetLastErrText", app.GetLastErrText, "Unable to Get Service."
 
+Say "    a method the service does not have: the page throws, InvokeMethod answers False"
+Set unknown = app.NewPropertySet
+Check "InvokeMethod(""Transfer"")", service.InvokeMethod("Transfer", query, unknown), False
+Check "its output set stays empty", unknown.GetPropertyCount, 0
+
+Say "    a service made by the client itself wraps no page service; its Name raises:"
 Set bare = CreateObject("Vaduna.Desktop_Integration_Service")
 On Error Resume Next
 nameResult = bare.Name
@@ -77,16 +97,18 @@ errDescription = Err.Description
 errSource = Err.Source
 Err.Clear
 On Error GoTo 0
-Say "    a service made by the client itself wraps no page service; its Name raises:"
 Check "Err.Number", Hex(errNumber), "80020009"
 Check "Err.Description", errDescription, "The Object is out of scope."
 Check "Err.Source", errSource, "Vaduna.Desktop_Integration_Service.1"
 Check "bare.GetLastErrCode", CLng(bare.GetLastErrCode), 202
+Check "bare.GetLastErrText", bare.GetLastErrText, "The Object is out of scope."
 
-Say "8. The client lets go of everything"
+Say "9. The client lets go of everything"
 Set bare = Nothing
+Set unknown = Nothing
 Set missing = Nothing
 Set copy = Nothing
+Set balance = Nothing
 Set record = Nothing
 Set answer = Nothing
 Set query = Nothing

@@ -20,7 +20,7 @@ const accounts = [
   { id: "A-1001", customer: "ACME", name: "ACME Operating", balance: 1250000 },
   { id: "A-1002", customer: "ACME", name: "ACME Payroll", balance: -34025 },
   { id: "B-2001", customer: "Borealis", name: "Borealis Main", balance: 98010 },
-  { id: "Z-3001", customer: "Zürich – 東京", name: "Zürich – 東京 Handelskontor", balance: 4200050 },
+  { id: "Z-3001", customer: "Zürich – Αθήνα", name: "Zürich – Αθήνα Handelskontor", balance: 4200050 },
 ];
 
 const money = (cents) => (cents / 100).toFixed(2);
@@ -83,16 +83,22 @@ const page = {
 
 const rows = document.getElementById("calls");
 
-function describe(value) {
-  if (value === null || value === undefined) return "nothing (no output set)";
-  if (value instanceof Service) return `service "${value.Name()}"`;
-  if (!(value instanceof PropertySet)) return String(value);
+/**
+ * A result as lines: a property set on one line, each child on a line of its own below it, one level deeper.
+ * @returns {{depth: number, text: string}[]}
+ */
+function describe(value, depth = 0) {
+  if (value === null || value === undefined) return [{ depth, text: "nothing (no output set)" }];
+  if (value instanceof Service) return [{ depth, text: `service "${value.Name()}"` }];
+  if (!(value instanceof PropertySet)) return [{ depth, text: String(value) }];
   const properties = [...value].map(([name, text]) => `${name}=${text}`).join(", ");
   let text = `${value.type || "(no type)"} "${value.value}"`;
   if (properties) text += ` {${properties}}`;
-  if (value.GetChildCount() > 0) text += ` [${value.children.map(describe).join("; ")}]`;
-  return text;
+  return [{ depth, text }, ...value.children.flatMap((child) => describe(child, depth + 1))];
 }
+
+/** The lines as one text, each indented by two spaces a level (what `calls` holds). */
+const asText = (lines) => lines.map(({ depth, text }) => "  ".repeat(depth) + text).join("\n");
 
 /** Runs `work` for one received call and logs it with its result or failure. */
 async function logged(service, method, input, work) {
@@ -106,18 +112,21 @@ async function logged(service, method, input, work) {
   };
   demo.calls.push(entry);
   const cells = addRow(entry);
+  let lines;
   try {
     const result = await work();
-    entry.result = describe(result);
+    lines = describe(result);
     entry.ok = true;
     return result;
   } catch (error) {
-    entry.result = `failed: ${error.message}`;
+    lines = [{ depth: 0, text: `failed: ${error.message}` }];
     entry.ok = false;
     throw error;
   } finally {
-    cells.result.textContent = entry.result;
-    cells.result.className = entry.ok ? "" : "failed";
+    entry.result = asText(lines);
+    showResult(cells.result, lines);
+    cells.result.className = entry.ok ? "result" : "result failed";
+    showStatus(cells.status, entry.ok ? "ok" : "failed");
   }
 }
 
@@ -130,13 +139,35 @@ function addRow(entry) {
     td.className = className;
     return td;
   };
-  cell(String(demo.calls.length));
+  cell(String(demo.calls.length), "number");
   cell(entry.time, "time");
-  cell(entry.service);
-  cell(entry.method);
+  cell(entry.service, "service");
+  cell(entry.method, "method");
   const input = Object.entries(entry.input).map(([name, value]) => `${name}=${value}`);
-  cell(input.join(", ") || "—");
-  return { result: cell(entry.result, "pending") };
+  cell(input.join(", ") || "—", "input");
+  const status = cell("", "status");
+  showStatus(status, "pending");
+  document.getElementById("count").textContent = `(${demo.calls.length})`;
+  return { status, result: cell(entry.result, "result pending") };
+}
+
+/** One block per line of a result, indented by its depth, so that a wrapped line keeps its indent. */
+function showResult(cell, lines) {
+  cell.replaceChildren(
+    ...lines.map(({ depth, text }) => {
+      const block = document.createElement("div");
+      block.textContent = text; // the client's text is shown, never parsed as markup
+      block.style.marginLeft = `${depth * 1.5}em`;
+      return block;
+    }),
+  );
+}
+
+function showStatus(cell, status) {
+  const badge = document.createElement("span");
+  badge.className = `badge ${status}`;
+  badge.textContent = status;
+  cell.replaceChildren(badge);
 }
 
 // ---- The connection ----

@@ -77,6 +77,19 @@ wait_server_gone() {
   echo "$((elapsed / 10)).$((elapsed % 10))"
 }
 
+# Waits at most $2 seconds for a line matching the extended regex $3 in file $1; prints its first match.
+wait_for_line() {
+  local file="$1" limit="$2" pattern="$3" i
+  for ((i = 0; i < limit * 10; i++)); do
+    if tr -d '\r' <"$file" 2>/dev/null | grep -Eq "$pattern"; then
+      tr -d '\r' <"$file" | grep -Em1 "$pattern"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
 # Registers the built server in this prefix; status = the exe's exit code.
 register_server() {
   wine64 "$server_exe" /RegServer </dev/null
@@ -138,12 +151,14 @@ release_time() {
 # release) goes to the file $client_summary_time: a loaded machine may take
 # a second more to end the client's process. Whether a server process of this
 # prefix ran meanwhile goes to $client_saw_server (a server may have ended by
-# itself before the client's process does).
+# itself before the client's process does). With $2, a client still running
+# after that many seconds is ended by its pid (status 124).
 run_client() {
-  local out pid status polls=0
+  local out pid status polls=0 limit="${2:-}" start timed_out=0
   out="$(mktemp "${TMPDIR:-/tmp}/vaduna-client.XXXXXX")"
   wine64 cscript //nologo "$(win_path "$1")" </dev/null >"$out" 2>"$out.err" &
   pid=$!
+  start="$(date +%s)"
   rm -f "$client_summary_time" "$client_saw_server"
   while kill -0 "$pid" 2>/dev/null; do
     if [ ! -f "$client_summary_time" ] && grep -q ' passed, ' "$out"; then
@@ -152,10 +167,17 @@ run_client() {
     if [ ! -f "$client_saw_server" ] && [ $((polls++ % 4)) -eq 0 ] && [ -n "$(server_pids)" ]; then
       : >"$client_saw_server"
     fi
+    if [ -n "$limit" ] && [ $(($(date +%s) - start)) -ge "$limit" ]; then
+      kill "$pid" 2>/dev/null
+      echo "the client was still running after $limit s and was ended" >>"$out.err"
+      timed_out=1
+      break
+    fi
     sleep 0.05
   done
   wait "$pid"
   status=$?
+  [ "$timed_out" -eq 0 ] || status=124
   [ -f "$client_summary_time" ] || date +%s%N >"$client_summary_time"
   local released
   released="$(release_time "$out")"
