@@ -146,6 +146,7 @@ check_registered() {
       fail "$label: class $other has categories"
   done
   key_exists "$root\\TypeLib\\$libid\\1.0" || fail "$label: type library not registered"
+  key_exists "$root\\TypeLib\\$libid\\1.0\\409\\win32" || fail "$label: type library not registered for 32-bit clients"
 }
 
 check_unregistered() {
