@@ -6,6 +6,9 @@ set -euo pipefail
 # The page connector builds on Boost's headers (Beast, Asio, JSON); its browser
 # test runs headless Chromium and Node (the page's static server, DevTools).
 packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps libboost1.81-dev chromium)
+# Wine's 32-bit part serves the tests' 32-bit client (as 32-bit office macros
+# are); the tools name their loader, so they work with and without it.
+packages+=(wine32:i386)
 # Node from another source (a newer one) counts: Debian's package only where node is missing.
 command -v node >/dev/null || packages+=(nodejs)
 missing=()
@@ -16,5 +19,6 @@ done
 echo "setup: installing ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

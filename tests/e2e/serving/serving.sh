@@ -156,7 +156,8 @@ release_time() {
 run_client() {
   local out pid status polls=0 limit="${2:-}" start timed_out=0
   out="$(mktemp "${TMPDIR:-/tmp}/vaduna-client.XXXXXX")"
-  wine64 cscript //nologo "$(win_path "$1")" </dev/null >"$out" 2>"$out.err" &
+  # client_cscript names another script host (the 32-bit one) when set.
+  ${client_cscript:-wine64 cscript} //nologo "$(win_path "$1")" </dev/null >"$out" 2>"$out.err" &
   pid=$!
   start="$(date +%s)"
   rm -f "$client_summary_time" "$client_saw_server"

@@ -91,6 +91,31 @@ case "$case_name" in
     demand_server_ends_by_itself
     ;;
 
+  road_vbscript_32bit)
+    # A 32-bit client (as a 32-bit office macro is) drives the 64-bit server:
+    # the same road through the 32-bit script host. Where the machine cannot
+    # run 32-bit programs, the case says why and is skipped.
+    no_server_before
+    host32='C:\windows\syswow64\cscript.exe'
+    if ! why="$(wine32 --version 2>&1 </dev/null)"; then
+      echo "skipped: Wine's 32-bit loader cannot run here: ${why:-no reason given}"
+      echo "(Debian: dpkg --add-architecture i386 && apt-get install wine32:i386; Linux kernels"
+      echo " started with ia32_emulation=off cannot run 32-bit programs at all)"
+      exit 77
+    fi
+    [ -f "$WINEPREFIX/drive_c/windows/syswow64/cscript.exe" ] || {
+      echo "skipped: the prefix $WINEPREFIX has no 32-bit script host; it was made before Wine's"
+      echo "32-bit part was installed: remove it and run the tests again"
+      exit 77
+    }
+    start_page_host "$work/page.log" "$here/page.js" || fail "the page host did not start"
+    output="$(client_cscript="wine32 $host32" run_client "$here/road_client.vbs")"
+    demand_all_passed "$output"
+    [ -n "$(server_pids)" ] || fail "no server process"
+    stop_page_host || fail "the page host failed: $(cat "$work/page.log")"
+    demand_server_ends_by_itself
+    ;;
+
   self_attach)
     # Two lines of a client once hung every later call and kept the server forever.
     no_server_before
