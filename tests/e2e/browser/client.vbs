@@ -18,7 +18,15 @@ Sub Check(label, actual, expected)
   End If
 End Sub
 
-Dim app, service, again, missing, text
+' The error a call raised, captured by the caller right after the call.
+Dim errNumber, errDescription
+Sub CaptureError()
+  errNumber = Err.Number
+  errDescription = Err.Description
+  Err.Clear
+End Sub
+
+Dim app, service, again, missing, city, text
 
 ' The page's text for %uXXXX escapes (Wine's VBScript has no ChrW).
 Function Decoded(escaped)
@@ -50,6 +58,7 @@ Set again = Nothing
 Set missing = app.GetService("Payroll Service")
 Check "an unknown service (the page throws) is Nothing", missing Is Nothing, True
 Check "an unknown service GetLastErrCode", CLng(app.GetLastErrCode), 203
+Check "an unknown service GetLastErrText", app.GetLastErrText, "Unable to Get Service."
 
 ' ---- A page property set: SetProperty, InvokeMethod, the output read back ----
 Dim input, output, entry, echoed, later
@@ -74,14 +83,27 @@ Check "InvokeMethod Echo", service.InvokeMethod("Echo", input, echoed), True
 echoed.SetProperty "Customer", "Borealis"
 Check "echoed and input share one page set", input.GetProperty("Customer"), "Borealis"
 
-' A method that answers later (a Promise): the call waits for it.
+' Methods that answer later (a Promise): the call waits for them, whether they
+' fill the output set or answer with a set of their own.
 input.SetProperty "Ms", "300"
 Set later = app.NewPropertySet
 Check "InvokeMethod Later (a Promise)", service.InvokeMethod("Later", input, later), True
 Check "the awaited answer", later.GetProperty("Done"), "yes"
+Set later = app.NewPropertySet
+Check "InvokeMethod Fresh (a Promise of its own set)", service.InvokeMethod("Fresh", input, later), True
+Check "the awaited set's type", later.GetType, "Fresh"
+Check "the awaited set's property", later.GetProperty("Done"), "yes"
 
-' A page method that throws: the call fails.
+' A page method that throws: the call answers False and raises nothing; the
+' page's message does not reach the client, nothing is recorded, and the
+' output set keeps what it had.
+On Error Resume Next
 Check "InvokeMethod Fail", service.InvokeMethod("Fail", input, output), False
+CaptureError
+On Error GoTo 0
+Check "a page exception raises no error", Hex(errNumber), "0"
+Check "a page exception is not recorded", CLng(service.GetLastErrCode), 0
+Check "the output set after a page exception", output.GetType, "Entries"
 
 ' ---- Text beyond ASCII, both ways ----
 text = Decoded("Z%u00FCrich %u2013 %u6771%u4EAC")
@@ -100,4 +122,22 @@ text = Decoded("a%u0000b")
 Check "an embedded NUL is kept, length", Len(text), 3
 Check "an embedded NUL to the page", Encoded(text), "a%u0000b"
 
+' ---- A service whose name is beyond ASCII ----
+Set city = app.GetService(Decoded("Z%u00FCrich %u6771%u4EAC"))
+Check "a service named beyond ASCII is found", city Is Nothing, False
+If Not city Is Nothing Then
+  Check "its name, every code unit", Encoded(city.Name), "Z%u00FCrich %u6771%u4EAC"
+  Set output = app.NewPropertySet
+  Check "InvokeMethod on it", city.InvokeMethod("Where", input, output), True
+  Check "its answer beyond ASCII", Encoded(output.GetProperty("City")), "Z%u00FCrich"
+End If
+
+Set city = Nothing
+Set later = Nothing
+Set echoed = Nothing
+Set output = Nothing
+Set input = Nothing
+Set missing = Nothing
+Set service = Nothing
+Set app = Nothing
 WScript.Echo passed & " passed, " & failed & " failed"
