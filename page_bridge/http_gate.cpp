@@ -4,6 +4,10 @@
 #include <boost/beast/http/verb.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 
+#include <optional>
+
+#include "page_bridge/options.h"
+
 namespace vaduna::page_bridge {
 
 namespace http = boost::beast::http;
@@ -27,7 +31,14 @@ std::string_view PathOf(const HttpRequest& request) {
   return target.substr(0, target.find('?'));
 }
 
+// How to allow pages of origin, for the log. An origin that --allow-origin refuses ("null") or that no
+// allowed value matches exactly (one not in the form browsers send) gets no such advice.
 std::string AllowHint(std::string_view origin) {
+  const std::optional<std::string> allowable = NormaliseOrigin(origin);
+  if (!allowable || *allowable != origin) {
+    return "; no --allow-origin admits this origin (a page opened from a file or in a sandboxed frame has origin "
+           "null): serve the page over http or https";
+  }
   return "; start the connector with --allow-origin " + std::string(origin) + " to allow it";
 }
 

@@ -167,6 +167,8 @@ case "$case_name" in
     node "$here/hostile_client.mjs" "$port" "$site_origin" || fail "the connector answered a hostile client wrongly"
     tr -d '\r' <"$work/bridge.log" | grep -Eq '^[0-9:.]+ page 1 (ended|detached)' &&
       fail "the hostile connections ended the attached page"
+    # The refusal of origin "null" must not advise --allow-origin null, which the connector refuses.
+    tr -d '\r' <"$work/bridge.log" | grep -q -- '--allow-origin null' && fail "the log advises --allow-origin null"
     [ "$(bridge_attached)" = true ] || fail "/status does not report the page attached after the hostile client"
     [ "$(page_value 't?.state')" = '"attached"' ] || fail "the page does not report itself attached"
     output="$(run_client "$here/call_client.vbs")"

@@ -144,6 +144,11 @@ TEST_F(Sessions, HandshakesWithoutAnAllowedOriginAreRefusedBeforeTheUpgrade) {
   EXPECT_TRUE(log_.Contains("refused a WebSocket handshake without an Origin"));
   EXPECT_TRUE(log_.Contains("refused a page from http://evil.example, which is not allowed; start the connector "
                             "with --allow-origin http://evil.example"));
+  // --allow-origin refuses "null", and no allowed value matches an origin in upper case: no advice to try.
+  EXPECT_TRUE(log_.Contains("refused a page from null, which is not allowed; no --allow-origin admits this "
+                            "origin"));
+  EXPECT_FALSE(log_.Contains("--allow-origin null"));
+  EXPECT_TRUE(log_.Contains("refused a page from HTTP://127.0.0.1:8080, which is not allowed; no --allow-origin"));
   EXPECT_EQ(0u, site_.attachRequests());
 }
 
