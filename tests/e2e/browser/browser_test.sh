@@ -48,7 +48,7 @@ case "$case_name" in
       fail "the page recorded other calls: $record"
     leave_page 1
     tr -d '\r' <"$work/bridge.log" | grep -q 'page 1 asks to leave' || fail "the page did not say detach"
-    demand_server_ends 12
+    demand_server_ends "$page_left"
     stop_bridge
     ;;
 
@@ -80,7 +80,7 @@ case "$case_name" in
     [ "$calls" = '"GetService Text Service,GetService Text Service"' ] ||
       fail "the reloaded page recorded other calls: $calls"
     leave_page 2
-    demand_server_ends 12
+    demand_server_ends "$page_left"
     ;;
 
   closed_mid_call)
@@ -91,6 +91,7 @@ case "$case_name" in
     start_client "$work/client.out" "$here/mid_call_client.vbs"
     devtools wait 'window.vadunaTest.running > 0 && window.vadunaTest.methods.includes("Later")' 120 >/dev/null ||
       fail "the slow call never reached the page: $(tr -d '\r' <"$work/client.out")"
+    [ -n "$(server_pids)" ] || fail "no server runs for the client's call"
     closed_ms="$(devtools close)" || fail "the page could not be closed"
     line="$(wait_for_line "$work/client.out" 30 '^returned after [0-9]+ ms$')" ||
       fail "the client's call did not return within 30 s of the page's close"
@@ -101,7 +102,7 @@ case "$case_name" in
     finish_client "$work/client.out" 120
     wait_for_line "$work/bridge.log" 30 '^[0-9:.]+ page 1 detached from the server$' >/dev/null ||
       fail "the closed page was not detached"
-    demand_server_ends 12 "$client_done"
+    demand_server_ends "$client_done"
     ;;
 
   call_timeout)
@@ -127,7 +128,7 @@ case "$case_name" in
     devtools wait 'window.vadunaTest.state === "attached" && window.vadunaTest.objects() === 1' 30 >/dev/null ||
       fail "the page, $(page_value 't?.state'), still exports $(page_value 't.objects()') objects to the connector"
     leave_page 1
-    demand_server_ends 12
+    demand_server_ends "$page_left"
     ;;
 
   connect_refused)
@@ -175,7 +176,7 @@ case "$case_name" in
     echo "$output"
     echo "$output" | grep -Eq '^[1-9][0-9]* passed, 0 failed$' || fail "a call through the page failed"
     leave_page 1
-    demand_server_ends 12
+    demand_server_ends "$page_left"
     stop_bridge
     ;;
 

@@ -1,8 +1,9 @@
 ' A client inside a slow InvokeMethod (the page answers after 60 s) when the
 ' page is closed: the call fails with the recorded error, and so do later
 ' calls. Prints "calling" just before the slow call and "returned after N ms"
-' right after it, so that the runner can time the failure. Ends with
-' "N passed, N failed".
+' right after it, so that the runner can time the failure, and "released at
+' SECONDS" (Timer) once it let go of its last object. Ends with "N passed,
+' N failed".
 Option Explicit
 
 Dim passed, failed
@@ -49,4 +50,5 @@ Set answer = Nothing
 Set query = Nothing
 Set service = Nothing
 Set app = Nothing
+WScript.Echo "released at " & Timer
 WScript.Echo passed & " passed, " & failed & " failed"
