@@ -5,7 +5,9 @@ set -euo pipefail
 # widl, libwine-dev the IDL files widl reads; procps gives the runners ps.
 # The page connector builds on Boost's headers (Beast, Asio, JSON); its browser
 # test runs headless Chromium and Node (the page's static server, DevTools).
-packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps libboost1.81-dev chromium)
+# The installer packages are built with wixl and finished with msitools' msibuild.
+packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps libboost1.81-dev chromium
+  wixl msitools)
 # Node from another source (a newer one) counts: Debian's package only where node is missing.
 command -v node >/dev/null || packages+=(nodejs)
 missing=()
