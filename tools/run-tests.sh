@@ -7,6 +7,7 @@ build="${VADUNA_BUILD_DIR:-$root/build}"
 VADUNA_BUILD_DIR="$build" "$root/tools/build.sh"
 . "$root/tools/wine-env.sh"
 # Nothing of this run's Wine processes outlives it.
-trap 'vaduna_end_prefixes "$build"/wineprefix "$build"/e2e-*-prefix "$build"/tests/e2e/registration/work/wineprefix' EXIT
+trap 'vaduna_end_prefixes "$build"/wineprefix "$build"/e2e-*-prefix "$build"/tests/e2e/registration/work/wineprefix \
+  "$build"/tests/e2e/installer/work/wineprefix' EXIT
 vaduna_wine_prefix "$build/wineprefix"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"

@@ -5,7 +5,9 @@ set -euo pipefail
 # widl, libwine-dev the IDL files widl reads; procps gives the runners ps.
 # The page connector builds on Boost's headers (Beast, Asio, JSON); its browser
 # test runs headless Chromium and Node (the page's static server, DevTools).
-packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps libboost1.81-dev chromium)
+# The installer packages are built with wixl and finished with msitools' msibuild.
+packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps libboost1.81-dev chromium
+  wixl msitools)
 # Wine's 32-bit part serves the tests' 32-bit client (as 32-bit office macros
 # are); the tools name their loader, so they work with and without it.
 packages+=(wine32:i386)

@@ -2,10 +2,14 @@
 # Registers, re-registers and unregisters the server executable in a private
 # Wine prefix and compares the registry with the expected entries; checks that
 # "-regserver" registers and that "/RegServer /s" serves instead.
-# Usage: registration_e2e.sh SERVER_EXE WORK_DIR APPID LIBID CLSID_APP CLSID_PROPSET CLSID_SERVICE
+# Usage: registration_e2e.sh SERVER_EXE WORK_DIR APPID LIBID CLSID_APP CLSID_PROPSET CLSID_SERVICE IID...
+#   IID: the interfaces that the type library registers
 set -u
 exe="$1" work="$2" appid="{$3}" libid="{$4}"
 clsid_app="{$5}" clsid_propset="{$6}" clsid_service="{$7}"
+shift 7
+interface_ids=()
+for iid in "$@"; do interface_ids+=("{$iid}"); done
 
 . "$(dirname "${BASH_SOURCE[0]}")/../../../tools/wine-env.sh"
 export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all
@@ -23,143 +27,15 @@ wine64 cmd /c exit >/dev/null 2>&1 </dev/null
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-win_exe="$(wine64 winepath -w "$exe" 2>/dev/null)"
-
 run_server() {  # prints nothing; returns the exit code
   wine64 "$exe" "$@" >/dev/null 2>&1 </dev/null
 }
 
-# The keys below one root, exported once per check into $work/snapshot.txt
-# (UTF-8, no carriage returns): one Wine process per check instead of one
-# per key keeps the test quick on a loaded machine. A Wine process start can
-# fail now and then there, so the export is tried three times.
-take_snapshot() {
-  local file="$work/export.reg" try
-  rm -f "$file"
-  : >"$work/snapshot.txt"
-  for try in 1 2 3; do
-    wine64 reg export "$1" "$(wine64 winepath -w "$file" 2>/dev/null)" /y >/dev/null 2>&1 </dev/null && break
-  done
-  [ -f "$file" ] || { fail "could not export $1"; return 1; }
-  iconv -f UTF-16LE -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
-    grep -v '^Windows Registry Editor' | grep -v '^$' >"$work/snapshot.txt"
-}
+. "$(dirname "${BASH_SOURCE[0]}")/registration_listing.sh"
 
-# The .reg text of one key of the snapshot (without its subkeys).
-export_key() {
-  key_exists "$1" || { echo "(absent $1)"; return; }
-  awk -v root="[$1" 'BEGIN { IGNORECASE = 1 } /^\[/ { keep = (tolower($0) == tolower(root "]")) } keep' \
-    "$work/snapshot.txt"
-}
-
-key_exists() {
-  grep -qiFx "[$1]" "$work/snapshot.txt"
-}
-
-reg_escape() { printf '%s' "$1" | sed 's/\\/\\\\/g; s/"/\\"/g'; }
-
-# The classes root that a registration writes to: the machine's, or the
-# current user's for the PerUser switches.
-machine_root='HKEY_CLASSES_ROOT'
-user_root='HKEY_CURRENT_USER\Software\Classes'
-
-expected_listing() {
-  local root="$1" server
-  server="$(reg_escape "\"$win_exe\"")"
-  cat <<EOT
-[$root\\AppID\\$appid]
-@="VadunaHTML"
-[$root\\AppID\\VadunaAx_Desktop_Integration_20444.EXE]
-"AppID"="$appid"
-EOT
-  local rows=(
-    "$clsid_app|Vaduna.Desktop_Integration_Application.1|Vaduna.Desktop_Integration_Application|VadunaHTMLApplication Class|Vaduna Desktop Integration|Vaduna.Desktop_Integration_Application.1|Vaduna.Desktop_Integration_Application"
-    "$clsid_propset|Vaduna.Desktop_Integration_PropertySet.1|Vaduna.Desktop_Integration_VadunaPropertySet|VadunaPropertySet Class|VadunaPropertySet Class|Vaduna.Desktop_Integration_VadunaPropertySet.1|Vaduna.Desktop_Integration_VadunaPropertySet"
-    "$clsid_service|Vaduna.Desktop_Integration_Service.1|Vaduna.Desktop_Integration_Service|VadunaService Class|VadunaService Class|Vaduna.Desktop_Integration_Service.1|Vaduna.Desktop_Integration_Service"
-  )
-  local row clsid p1 p2 d c v1 v2
-  for row in "${rows[@]}"; do
-    IFS='|' read -r clsid p1 p2 d c v1 v2 <<<"$row"
-    cat <<EOT
-[$root\\$p1]
-@="$d"
-[$root\\$p1\\CLSID]
-@="$clsid"
-[$root\\$p2]
-@="$d"
-[$root\\$p2\\CLSID]
-@="$clsid"
-[$root\\CLSID\\$clsid]
-@="$c"
-"AppID"="$appid"
-[$root\\CLSID\\$clsid\\ProgID]
-@="$v1"
-[$root\\CLSID\\$clsid\\VersionIndependentProgID]
-@="$v2"
-[$root\\CLSID\\$clsid\\LocalServer32]
-@="$server"
-EOT
-  done
-}
-
-# Our keys, in the order of expected_listing.
-our_keys() {
-  local root="$1"
-  echo "$root\\AppID\\$appid"
-  echo "$root\\AppID\\VadunaAx_Desktop_Integration_20444.EXE"
-  local clsid names name
-  for names in "$clsid_app Vaduna.Desktop_Integration_Application.1 Vaduna.Desktop_Integration_Application" \
-               "$clsid_propset Vaduna.Desktop_Integration_PropertySet.1 Vaduna.Desktop_Integration_VadunaPropertySet" \
-               "$clsid_service Vaduna.Desktop_Integration_Service.1 Vaduna.Desktop_Integration_Service"; do
-    set -- $names
-    clsid="$1"
-    for name in "$2" "$3"; do
-      echo "$root\\$name"
-      echo "$root\\$name\\CLSID"
-    done
-    for name in "" "\\ProgID" "\\VersionIndependentProgID" "\\LocalServer32"; do
-      echo "$root\\CLSID\\$clsid$name"
-    done
-  done
-}
-
-actual_listing() {
-  local key
-  our_keys "$1" | while read -r key; do export_key "$key"; done
-}
-
-check_registered() {
-  local label="$1" root="${2:-$machine_root}"
-  take_snapshot "$root"
-  if ! diff <(expected_listing "$root") <(actual_listing "$root") >"$work/diff.txt"; then
-    fail "$label: registry differs from the expected entries"
-    cat "$work/diff.txt"
-  fi
-  local catid
-  for catid in "{7DD95801-9882-11CF-9FA9-00AA006C42C4}" "{7DD95802-9882-11CF-9FA9-00AA006C42C4}"; do
-    key_exists "$root\\CLSID\\$clsid_app\\Implemented Categories\\$catid" ||
-      fail "$label: category $catid of the application class missing"
-  done
-  local other
-  for other in "$clsid_propset" "$clsid_service"; do
-    key_exists "$root\\CLSID\\$other\\Implemented Categories" &&
-      fail "$label: class $other has categories"
-  done
-  key_exists "$root\\TypeLib\\$libid\\1.0" || fail "$label: type library not registered"
-  key_exists "$root\\TypeLib\\$libid\\1.0\\409\\win32" || fail "$label: type library not registered for 32-bit clients"
-}
-
-check_unregistered() {
-  local label="$1" root="${2:-$machine_root}" key
-  take_snapshot "$root"
-  while read -r key; do
-    key_exists "$key" && fail "$label: $key remains"
-  done < <(our_keys "$root")
-  key_exists "$root\\TypeLib\\$libid" && fail "$label: type library remains"
-  [ "$root" = "$machine_root" ] || return 0
-  key_exists "$root\\AppID" || fail "$label: the shared AppID key was removed"
-  key_exists "$root\\CLSID" || fail "$label: the shared CLSID key was removed"
-}
+# Named without Wine's winepath, whose script starts plain `wine`: the 32-bit
+# loader where Wine's 32-bit part is installed.
+win_exe="$(registration_win_path "$exe")"
 
 # Before any registration every script finds nothing to remove; the exit
 # code is the type library removal's failure, E_INVALIDARG under Wine (its
