@@ -3,8 +3,8 @@
 # mixed late-bound calls in all against the built server with the serving
 # tests' page attached; every answer is checked by the clients. The server's
 # handle count and private bytes after the load must be within 5% of those
-# before it (both read once settled, before after warm-up rounds of the same
-# shape), and the server must end by itself within 10 s of the page's end.
+# before it (both read once settled; "before" after small warm-up rounds of
+# the same shape and settling rounds of the load's size), and the server must end by itself within 10 s of the page's end.
 # Usage: bench/run-load.sh   (build first: tools/build.sh)
 # Prints the figures and a verdict; exit status 0 only when every check held.
 # Not part of the test run.
@@ -16,6 +16,7 @@ threads=2
 calls_per_thread=1250  # 4 x 2 x 1250 = 10,000, rounded up to whole rounds
 warm_calls_per_thread=100
 warm_rounds_limit=6
+settle_rounds_limit=4
 tolerance_percent=5
 end_limit=10
 client_limit=900  # seconds for one round of clients on a loaded machine
@@ -118,7 +119,7 @@ wait_server_gone 15 >/dev/null || { echo "a server of an earlier run still runs 
 register_server >/dev/null || { echo "/RegServer failed" >&2; exit 1; }
 start_page_host "$work/page.log" "$root/tests/e2e/serving/page.js" 60 3600 || exit 1
 
-# Warm-up: rounds of the load's shape until the server's settled handle
+# Warm-up: small rounds of the load's shape until the server's settled handle
 # count is the same after two rounds in a row (the runtime keeps some
 # handles per concurrent connection up to the highest number it has seen).
 echo "warm-up: rounds of $clients clients x $threads threads, $warm_calls_per_thread calls per thread," \
@@ -134,6 +135,26 @@ for ((warm = 1; warm <= warm_rounds_limit; warm++)); do
   warm_handles="$usage_handles"
 done
 [ "$warm" -le "$warm_rounds_limit" ] || echo "warm-up: the handle count still changed after $warm_rounds_limit rounds"
+# Then rounds of the load's own size until the server's private bytes grow by
+# less than half the tolerance in one (at most $settle_rounds_limit): its
+# heaps (and the runtime's in it) grow to the working size of that load and
+# keep it afterwards, which is not a leak. A leak grows in every round alike.
+echo "settling: rounds of the load's size until the private bytes grow by less than" \
+  "$(awk -v t="$tolerance_percent" 'BEGIN { print t / 2 }') % in one (at most $settle_rounds_limit rounds)"
+settled_bytes="$usage_bytes"
+for ((settle = 1; settle <= settle_rounds_limit; settle++)); do
+  run_round "settle$settle" "$calls_per_thread"
+  [ "$round_failures" -eq 0 ] || problem "settling round $settle: $round_failures failed calls or clients"
+  read_usage || problem "no figures of the server after settling round $settle"
+  echo "settling round $settle: $round_calls calls, $round_failures failures, ${round_seconds} s;" \
+    "server threads $usage_threads, handles $usage_handles, private bytes $usage_bytes" \
+    "($(change "$settled_bytes" "$usage_bytes") %, $usage_settled)"
+  awk -v a="$settled_bytes" -v b="$usage_bytes" -v t="$tolerance_percent" 'BEGIN { exit !((b - a) * 200 < t * a) }' &&
+    break
+  settled_bytes="$usage_bytes"
+done
+[ "$settle" -le "$settle_rounds_limit" ] ||
+  echo "settling: the private bytes still grew after $settle_rounds_limit rounds"
 before_pid="$usage_pid" before_handles="$usage_handles" before_bytes="$usage_bytes"
 echo "before: server pid $before_pid, threads $usage_threads, handles $before_handles, private bytes $before_bytes"
 echo "(read from: $usage_sources)"
