@@ -97,12 +97,13 @@ register_server() {
 
 # Starts the page host on the page script $2 in the background and waits (at
 # most $3 seconds, default 30) for its ready line; its output goes to file $1.
+# The page stops by itself after $4 seconds (default 120).
 # Sets page_host_pid and stop_file.
 start_page_host() {
-  local log="$1" page="$2" limit="${3:-30}"
+  local log="$1" page="$2" limit="${3:-30}" life="${4:-120}"
   stop_file="$(mktemp -u "${TMPDIR:-/tmp}/vaduna-page-stop.XXXXXX")"
   wine64 "$page_host_exe" "$(win_path "$page")" --stop-file "$(win_path "$stop_file")" \
-    --seconds 120 </dev/null >"$log" 2>&1 &
+    --seconds "$life" </dev/null >"$log" 2>&1 &
   page_host_pid=$!
   serving_started+=("$page_host_pid")
   local i
