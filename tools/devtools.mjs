@@ -7,6 +7,8 @@
 //   node tools/devtools.mjs USER_DATA_DIR text EXPRESSION       prints the value, a string, as it is
 //   node tools/devtools.mjs USER_DATA_DIR navigate URL
 //   node tools/devtools.mjs USER_DATA_DIR screenshot FILE.png   the page's body, beyond the window too
+//   node tools/devtools.mjs USER_DATA_DIR heap                  the page's JavaScript heap after a garbage
+//                                                               collection: {"usedSize": B, "totalSize": B}
 //
 // Chromium started with --remote-debugging-port=0 writes its port into USER_DATA_DIR/DevToolsActivePort.
 // Only 127.0.0.1 is contacted. Every wait is bounded (VADUNA_DEVTOOLS_TIMEOUT seconds, default 30);
@@ -18,7 +20,7 @@ import http from "node:http";
 import path from "node:path";
 
 const TIMEOUT_MS = 1000 * (Number(process.env.VADUNA_DEVTOOLS_TIMEOUT) || 30);
-const COMMANDS = ["eval", "text", "navigate", "screenshot"];
+const COMMANDS = ["eval", "text", "navigate", "screenshot", "heap"];
 
 function fail(message) {
   process.stderr.write(`devtools: ${message}\n`);
@@ -175,8 +177,8 @@ async function evaluate(page, expression) {
 }
 
 const [userDataDir, command, argument] = process.argv.slice(2);
-if (!userDataDir || !COMMANDS.includes(command) || argument === undefined) {
-  fail("usage: devtools.mjs USER_DATA_DIR eval|text EXPRESSION | navigate URL | screenshot FILE.png");
+if (!userDataDir || !COMMANDS.includes(command) || (argument === undefined) !== (command === "heap")) {
+  fail("usage: devtools.mjs USER_DATA_DIR eval|text EXPRESSION | navigate URL | screenshot FILE.png | heap");
 }
 const timer = setTimeout(() => fail(`no answer within ${TIMEOUT_MS / 1000} s`), TIMEOUT_MS);
 let page;
@@ -191,6 +193,13 @@ if (command === "eval") {
   const value = await evaluate(page, argument);
   if (typeof value !== "string") fail(`the expression's value is not a string: ${JSON.stringify(value)}`);
   process.stdout.write(value.endsWith("\n") || value === "" ? value : value + "\n");
+} else if (command === "heap") {
+  const collected = await page.send("HeapProfiler.collectGarbage");
+  if (collected.error) fail(`no garbage collection: ${JSON.stringify(collected.error)}`);
+  const usage = await page.send("Runtime.getHeapUsage");
+  if (usage.error) fail(`no heap usage: ${JSON.stringify(usage.error)}`);
+  const { usedSize, totalSize } = usage.result;
+  process.stdout.write(JSON.stringify({ usedSize, totalSize }) + "\n");
 } else if (command === "navigate") {
   const answer = await page.send("Page.navigate", { url: argument });
   if (answer.error) fail(`navigation failed: ${JSON.stringify(answer.error)}`);
