@@ -13,7 +13,8 @@
 //         floor 2        GetIDsOfNames + Invoke on the echo server's object: the two COM round trips the
 //                        server makes into the connector, answered at once by a process of the same kind;
 //         floor 3        one WebSocket round trip to the page, a call frame out and the page's reply back.
-//       Prints each one's median, 10th and 90th percentile, and the ratio of each call to
+//       and, in the same turn but no floor, a probe of the connector's two thread hand-overs per call
+//       (handover_probe.h). Prints each one's median, 10th and 90th percentile, and the ratio of each call to
 //       floor 1 + floor 2 + floor 3 (its spread over blocks of iterations).
 //   vaduna_connector_bench load CALLS THREADS
 //       CALLS calls from THREADS threads, in turn Name, GetProperty and the service's InvokeMethod "Copy"
@@ -43,6 +44,7 @@
 #include "base/unique_resource.h"
 #include "base/variant_builders.h"
 #include "bench/echo_contract.h"
+#include "bench/handover_probe.h"
 #include "bench/page_echo.h"
 #include "bench/process_memory.h"
 #include "bench/samples.h"
@@ -253,6 +255,7 @@ int Measure(int iterations, int warmup) {
   if (!OpenRoad(road, true)) return 1;
 
   std::uint64_t rid = 0;
+  bench::HandoverProbe handover;
   std::vector<Kind> kinds;
   kinds.push_back({"call: service Name", [&] { return CallName(road); }, {}});
   kinds.push_back({"call: property set GetProperty", [&] { return CallGetProperty(road); }, {}});
@@ -260,6 +263,8 @@ int Measure(int iterations, int warmup) {
   kinds.push_back({"floor 2 x2: COM lookup + invoke, echo server", [&] { return CallComFloor(road); }, {}});
   kinds.push_back({"floor 3: WebSocket round trip to the page",
                    [&] { return echo.RoundTrip(++rid, kServiceObjectId) ? S_OK : E_FAIL; }, {}});
+  kinds.push_back({"probe: hand-over to an I/O thread and back (no floor)",
+                   [&] { return handover.RoundTrip() ? S_OK : E_FAIL; }, {}});
   for (Kind& kind : kinds) kind.samples.reserve(static_cast<std::size_t>(iterations));
 
   const double started = NowMicroseconds();
@@ -293,7 +298,7 @@ int Measure(int iterations, int warmup) {
   PrintRatio("Name / floors", kinds[0].samples, floorSamples, block);
   PrintRatio("GetProperty / floors", kinds[1].samples, floorSamples, block);
   // For the runner's breakdown: the medians, one per line.
-  const char* const keys[] = {"call_name", "call_getproperty", "floor1", "floor2_pair", "floor3"};
+  const char* const keys[] = {"call_name", "call_getproperty", "floor1", "floor2_pair", "floor3", "handover"};
   for (std::size_t k = 0; k < count; ++k) std::printf("median %s %.1f\n", keys[k], SpreadOf(kinds[k].samples).median);
   return 0;
 }

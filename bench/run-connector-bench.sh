@@ -183,7 +183,8 @@ page_share="$(devtools text 'window.vadunaBench.pageShare()')" || die "the page'
 
 # Where the time of a call goes: the medians of the measurement and the page's own share of a call (mean: the
 # page's clock is coarse unless the page is cross-origin isolated). What is left is the server's forwarding and
-# the connector's own work (its thread hand-overs, the JSON of the call and the reply).
+# the connector's own work (its thread hand-overs, the JSON of the call and the reply); the hand-over probe is
+# printed as a part of it.
 node -e '
   const [measureFile, shareText] = process.argv.slice(1);
   const medians = Object.fromEntries(require("fs").readFileSync(measureFile, "utf8").split("\n")
@@ -200,11 +201,12 @@ node -e '
     ["WebSocket round trip to the page (floor 3)", medians.floor3],
     ["the page library beyond the echo (means)", page],
     ["the rest: server forwarding, connector work", call - medians.floor1 - medians.floor2_pair - medians.floor3 - page],
+    ...(medians.handover === undefined ? [] : [["  of which two thread hand-overs as the connector makes them (probe)", medians.handover]]),
     ["the call", call],
   ];
   for (const [label, call] of [["Name", medians.call_name], ["GetProperty", medians.call_getproperty]]) {
     console.log(`where the time of ${label} goes (us, medians):`);
-    for (const [what, value] of rows(call)) console.log(`  ${what.padEnd(54)} ${f(value)}   ${(value / call * 100).toFixed(0).padStart(3)} %`);
+    for (const [what, value] of rows(call)) console.log(`  ${what.padEnd(66)} ${f(value)}   ${(value / call * 100).toFixed(0).padStart(3)} %`);
   }
 ' "$output/measure.txt" "$page_share" | tee "$output/breakdown.txt" || die "the breakdown could not be computed"
 
