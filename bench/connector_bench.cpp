@@ -23,7 +23,8 @@
 //       the time, the rate and the spread of one call. Exit code 1 if any call failed. With "strings", only
 //       Name and GetProperty (no page object crosses): to tell the two apart when memory grows.
 //   vaduna_connector_bench memory
-//       The private bytes (PrivateUsage), working set and handle count of the connector and of the server.
+//       The private bytes (PrivateUsage), working set and handle count of the connector and of the server,
+//       their handles by the list's object type index, and the indexes of known kinds (event, thread, ...).
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -355,6 +356,39 @@ int Load(long calls, int threadCount, bool withCopy) {
 
 // ---- memory ----
 
+// The type indexes of the handle list named by handles of known kinds of this process: the list gives only an
+// index, and which kind it stands for differs between systems.
+void PrintTypeIndexes() {
+  vaduna::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  vaduna::UniqueHandle semaphore(::CreateSemaphoreW(nullptr, 0, 1, nullptr));
+  vaduna::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, nullptr));
+  vaduna::UniqueHandle thread(::OpenThread(SYNCHRONIZE, FALSE, ::GetCurrentThreadId()));
+  vaduna::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, ::GetCurrentProcessId()));
+  vaduna::UniqueHandle completion(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+  vaduna::UniqueHandle timer(::CreateWaitableTimerW(nullptr, TRUE, nullptr));
+  vaduna::UniqueHandle pipe(
+      ::CreateNamedPipeW(L"\\\\.\\pipe\\vaduna-bench-type", PIPE_ACCESS_DUPLEX, 0, 1, 0, 0, 0, nullptr));
+  HANDLE token = nullptr;
+  ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+  vaduna::UniqueHandle tokenOwner(token);
+  HKEY key = nullptr;
+  ::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key);
+  vaduna::UniqueHandle section(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, nullptr));
+  std::printf("type indexes:");
+  for (const auto& [kind, handle] : {std::pair{"event", event.get()}, std::pair{"semaphore", semaphore.get()},
+                                     std::pair{"mutex", mutex.get()}, std::pair{"thread", thread.get()},
+                                     std::pair{"process", process.get()}, std::pair{"completion", completion.get()},
+                                     std::pair{"timer", timer.get()}, std::pair{"pipe", pipe.get()},
+                                     std::pair{"token", token}, std::pair{"key", static_cast<HANDLE>(key)},
+                                     std::pair{"section", section.get()}}) {
+    std::string ignored;
+    const std::optional<unsigned> index = handle != nullptr ? bench::HandleTypeIndex(handle, ignored) : std::nullopt;
+    if (index) std::printf(" %s=%u", kind, *index);
+  }
+  std::printf("\n");
+  if (key != nullptr) ::RegCloseKey(key);
+}
+
 int Memory() {
   int status = 0;
   for (const auto& [role, exe] : {std::pair{"connector", kConnectorExe}, std::pair{"server", kServerExe}}) {
@@ -368,7 +402,13 @@ int Memory() {
     std::printf("%s pid %lu private_bytes %llu working_set %llu handles %lu\n", role,
                 static_cast<unsigned long>(memory->pid), static_cast<unsigned long long>(memory->privateBytes),
                 static_cast<unsigned long long>(memory->workingSet), static_cast<unsigned long>(memory->handles));
+    std::printf("%s handles by type index:", role);
+    for (const auto& [type, count] : memory->handlesByType) {
+      std::printf(" %u:%lu", type, static_cast<unsigned long>(count));
+    }
+    std::printf("\n");
   }
+  PrintTypeIndexes();
   return status;
 }
 

@@ -36,8 +36,8 @@ struct SystemHandleList {
 
 using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 
-// The number of handles that process pid holds; nothing when the system's list cannot be read.
-std::optional<DWORD> HandleCount(DWORD pid, std::string& error) {
+// The system's handle list as it is now; nothing when it cannot be read.
+std::optional<std::vector<SystemHandleEntry>> SystemHandles(std::string& error) {
   const auto query = reinterpret_cast<QuerySystemInformation>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
   if (query == nullptr) {
@@ -59,15 +59,7 @@ std::optional<DWORD> HandleCount(DWORD pid, std::string& error) {
       return std::nullopt;
     }
     const auto* list = reinterpret_cast<const SystemHandleList*>(buffer.data());
-    DWORD count = 0;
-    for (ULONG i = 0; i < list->count; ++i) {
-      if (list->entries[i].processId == static_cast<USHORT>(pid)) ++count;
-    }
-    if (count == 0) {
-      error = "the system's handle list holds none of its handles";  // every process has some: unreadable
-      return std::nullopt;
-    }
-    return count;
+    return std::vector<SystemHandleEntry>(list->entries, list->entries + list->count);
   }
   error = "the system's handle list kept growing";
   return std::nullopt;
@@ -93,6 +85,19 @@ std::optional<SIZE_T> CommittedPrivateBytes(HANDLE process, std::string& error) 
 }
 
 }  // namespace
+
+std::optional<unsigned> HandleTypeIndex(HANDLE own, std::string& error) {
+  const std::optional<std::vector<SystemHandleEntry>> handles = SystemHandles(error);
+  if (!handles) return std::nullopt;
+  const auto pid = static_cast<USHORT>(::GetCurrentProcessId());
+  for (const SystemHandleEntry& entry : *handles) {
+    if (entry.processId == pid && entry.handleValue == static_cast<USHORT>(reinterpret_cast<ULONG_PTR>(own))) {
+      return entry.objectTypeIndex;
+    }
+  }
+  error = "the handle is not in the system's list";
+  return std::nullopt;
+}
 
 std::optional<ProcessMemory> MemoryOfProcess(const wchar_t* exeName, std::string& error) {
   vaduna::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -124,9 +129,19 @@ std::optional<ProcessMemory> MemoryOfProcess(const wchar_t* exeName, std::string
   }
   const std::optional<SIZE_T> privateBytes = CommittedPrivateBytes(process.get(), error);
   if (!privateBytes) return std::nullopt;
-  const std::optional<DWORD> handles = HandleCount(found[0], error);
+  const std::optional<std::vector<SystemHandleEntry>> handles = SystemHandles(error);
   if (!handles) return std::nullopt;
-  return ProcessMemory{found[0], *privateBytes, counters.WorkingSetSize, *handles};
+  ProcessMemory memory{found[0], *privateBytes, counters.WorkingSetSize, 0, {}};
+  for (const SystemHandleEntry& entry : *handles) {
+    if (entry.processId != static_cast<USHORT>(found[0])) continue;
+    ++memory.handles;
+    ++memory.handlesByType[entry.objectTypeIndex];
+  }
+  if (memory.handles == 0) {
+    error = "the system's handle list holds none of its handles";  // every process has some: unreadable
+    return std::nullopt;
+  }
+  return memory;
 }
 
 }  // namespace bench

@@ -227,6 +227,12 @@ read_memory() {
   printf '%-14s %14s %14s %8s %14s %14s %14s\n' "$label" "$private" "$working" "$handles" "$rss" "$used" "$total" |
     tee -a "$output/memory.txt"
   echo "$private $handles $used" >>"$work/memory.readings"
+  # The connector's handles by the list's type index: a growing count says which kind grows.
+  local first=""
+  [ -s "$output/handle-types.txt" ] || first=1
+  { [ -z "$first" ] || sed -n 's/^type indexes:/type indexes of known kinds:/p' <<<"$counters"
+    sed -n "s/^connector handles by type index:/$label:/p" <<<"$counters"
+  } >>"$output/handle-types.txt"
 }
 
 step "Memory over $load_calls calls ($threads client threads, in $load_steps steps)"
