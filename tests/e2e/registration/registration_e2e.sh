@@ -23,7 +23,11 @@ wine64 cmd /c exit >/dev/null 2>&1 </dev/null
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-win_exe="$(winepath -w "$exe" 2>/dev/null)"
+# An absolute Linux path as Wine sees it on drive Z:. Not Debian's `winepath`: with Wine's 32-bit part
+# installed it starts the 32-bit loader, which may not run here at all.
+win_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+win_exe="$(win_path "$exe")"
 
 run_server() {  # prints nothing; returns the exit code
   wine64 "$exe" "$@" >/dev/null 2>&1 </dev/null
@@ -38,7 +42,7 @@ take_snapshot() {
   rm -f "$file"
   : >"$work/snapshot.txt"
   for try in 1 2 3; do
-    wine64 reg export "$1" "$(winepath -w "$file" 2>/dev/null)" /y >/dev/null 2>&1 </dev/null && break
+    wine64 reg export "$1" "$(win_path "$file")" /y >/dev/null 2>&1 </dev/null && break
   done
   [ -f "$file" ] || { fail "could not export $1"; return 1; }
   iconv -f UTF-16LE -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
