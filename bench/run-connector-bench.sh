@@ -58,18 +58,6 @@ done
 . "$root/tests/e2e/serving/serving.sh"
 devtools() { node "$root/tools/devtools.mjs" "$work/chromium" "$@"; }
 
-# Ends a process of ours by its pid with signal $2, waiting at most $3 seconds; then SIGKILL.
-end_process() {
-  local pid="$1" signal="$2" limit="$3" i
-  kill -0 "$pid" 2>/dev/null || return 0
-  kill "-$signal" "$pid" 2>/dev/null
-  for ((i = 0; i < limit * 10; i++)); do
-    kill -0 "$pid" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  echo "process $pid did not end within $limit s of SIG$signal; killing it" >&2
-  kill -KILL "$pid" 2>/dev/null
-}
 
 # Pids of the processes of this prefix whose command line holds $1 (the COM runtime starts the echo server).
 prefix_pids() {
@@ -80,18 +68,12 @@ prefix_pids() {
   done
 }
 
-chromium_pids() {
-  local pid args
-  ps -eo pid=,args= | while read -r pid args; do
-    case "$args" in *"--user-data-dir=$work/chromium"*) echo "$pid" ;; esac
-  done
-}
 
 cleanup() {
   local pid
   [ -z "$bench_pid" ] || end_process "$bench_pid" TERM 5
   [ -z "$chromium_pid" ] || end_process "$chromium_pid" TERM 15
-  for pid in $(chromium_pids); do kill "$pid" 2>/dev/null; done
+  for pid in $(chromium_pids "$work/chromium"); do kill "$pid" 2>/dev/null; done
   [ -z "$static_pid" ] || end_process "$static_pid" TERM 10
   [ -z "$bridge_pid" ] || end_process "$bridge_pid" INT 15
   for pid in $(prefix_pids vaduna_bench_echo.exe); do kill "$pid" 2>/dev/null; done
@@ -288,7 +270,7 @@ wait "$static_pid" 2>/dev/null
 static_pid=""
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$output/machine.txt"
 vaduna_end_prefixes "$prefix"
-left_over="$(chromium_pids; server_pids)"
+left_over="$(chromium_pids "$work/chromium"; server_pids)"
 [ -z "$left_over" ] || die "processes still running: $left_over"
 
 step "Done: figures in $output"

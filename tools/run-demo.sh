@@ -51,31 +51,12 @@ done
 . "$root/tests/e2e/serving/serving.sh"
 devtools() { node "$root/tools/devtools.mjs" "$work/chromium" "$@"; }
 
-# Ends a process of ours by its pid with signal $2 and waits for it, at most $3 seconds; then SIGKILL.
-end_process() {
-  local pid="$1" signal="$2" limit="$3" i
-  kill -0 "$pid" 2>/dev/null || return 0
-  kill "-$signal" "$pid" 2>/dev/null
-  for ((i = 0; i < limit * 10; i++)); do
-    kill -0 "$pid" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  echo "process $pid did not end within $limit s of SIG$signal; killing it" >&2
-  kill -KILL "$pid" 2>/dev/null
-}
 
-# The processes of Chromium with this run's profile (the browser and its helpers), by pid.
-chromium_pids() {
-  local pid args
-  ps -eo pid=,args= | while read -r pid args; do
-    case "$args" in *"--user-data-dir=$work/chromium"*) echo "$pid" ;; esac
-  done
-}
 
 cleanup() {
   local pid
   [ -z "$chromium_pid" ] || end_process "$chromium_pid" TERM 15
-  for pid in $(chromium_pids); do kill "$pid" 2>/dev/null; done
+  for pid in $(chromium_pids "$work/chromium"); do kill "$pid" 2>/dev/null; done
   [ -z "$static_pid" ] || end_process "$static_pid" TERM 10
   [ -z "$bridge_pid" ] || end_process "$bridge_pid" INT 15
   serving_cleanup
@@ -197,7 +178,7 @@ end_process "$static_pid" TERM 10
 wait "$static_pid" 2>/dev/null
 static_pid=""
 vaduna_end_prefixes "$build/demo-prefix"
-left_over="$(chromium_pids; server_pids)"
+left_over="$(chromium_pids "$work/chromium"; server_pids)"
 [ -z "$left_over" ] || die "processes still running: $left_over"
 echo "nothing of the demo runs any more"
 

@@ -189,3 +189,26 @@ run_client() {
   rm -f "$out" "$out.err"
   return "$status"
 }
+
+# Ends a process of ours by its pid with signal $2 and waits for it, at most
+# $3 seconds; then SIGKILL.
+end_process() {
+  local pid="$1" signal="$2" limit="$3" i
+  kill -0 "$pid" 2>/dev/null || return 0
+  kill "-$signal" "$pid" 2>/dev/null
+  for ((i = 0; i < limit * 10; i++)); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  echo "process $pid did not end within $limit s of SIG$signal; killing it" >&2
+  kill -KILL "$pid" 2>/dev/null
+}
+
+# The processes of the Chromium whose profile is the folder $1 (the browser
+# and its helpers), by pid.
+chromium_pids() {
+  local pid args
+  ps -eo pid=,args= | while read -r pid args; do
+    case "$args" in *"--user-data-dir=$1"*) echo "$pid" ;; esac
+  done
+}
