@@ -58,17 +58,6 @@ done
 . "$root/tests/e2e/serving/serving.sh"
 devtools() { node "$root/tools/devtools.mjs" "$work/chromium" "$@"; }
 
-
-# Pids of the processes of this prefix whose command line holds $1 (the COM runtime starts the echo server).
-prefix_pids() {
-  local pid args
-  ps -eo pid=,args= | while read -r pid args; do
-    case "$args" in *"$1"*) ;; *) continue ;; esac
-    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
-  done
-}
-
-
 cleanup() {
   local pid
   [ -z "$bench_pid" ] || end_process "$bench_pid" TERM 5

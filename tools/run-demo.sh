@@ -51,8 +51,6 @@ done
 . "$root/tests/e2e/serving/serving.sh"
 devtools() { node "$root/tools/devtools.mjs" "$work/chromium" "$@"; }
 
-
-
 cleanup() {
   local pid
   [ -z "$chromium_pid" ] || end_process "$chromium_pid" TERM 15

@@ -32,7 +32,7 @@ for iid in "$@"; do interface_ids+=("{$iid}"); done
 
 . "$root/tools/wine-env.sh"
 . "$root/tests/e2e/registration/registration_listing.sh"
-. "$root/tests/e2e/serving/serving.sh"  # server_pids, wait_server_gone
+. "$root/tests/e2e/serving/serving.sh"  # prefix_pids, server_pids, wait_server_gone
 
 server_name=VadunaAx_Desktop_Integration_20444.exe
 connector_name=vaduna_page_bridge.exe
@@ -220,17 +220,6 @@ run_entry() {
   snapshot_value "$1\\$run_key" VadunaPageBridge
 }
 
-# Pids of the connector processes of this prefix.
-connector_pids() {
-  local pid args
-  ps -eo pid=,args= | while read -r pid args; do
-    case "$args" in
-      *"$connector_name"*) ;;
-      *) continue ;;
-    esac
-    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
-  done
-}
 
 # A new Wine session for the prefix, as at logon: its start (wineboot) runs the
 # Run entries of the machine and of the user, which start the connector from
@@ -249,7 +238,7 @@ check_connector_at_logon() {
   done
   tr -d '\r' <"$work/logon.out" | grep -qx "listening on ws://127.0.0.1:$port" ||
     fail "$label: no connector listening on port $port after logon: $(tr -d '\r' <"$work/logon.out")"
-  pids="$(connector_pids)"
+  pids="$(prefix_pids "$connector_name")"
   [ "$(echo "$pids" | grep -c .)" -eq 1 ] || fail "$label: not one connector after logon: pids $pids"
   for pid in $pids; do
     # Wine shows a process's Windows command line, the program unquoted.
@@ -258,10 +247,10 @@ check_connector_at_logon() {
     kill "$pid" 2>/dev/null
   done
   for ((i = 0; i < 100; i++)); do
-    [ -z "$(connector_pids)" ] && break
+    [ -z "$(prefix_pids "$connector_name")" ] && break
     sleep 0.1
   done
-  [ -z "$(connector_pids)" ] || fail "$label: the connector did not end"
+  [ -z "$(prefix_pids "$connector_name")" ] || fail "$label: the connector did not end"
 }
 
 # /Diagnose of the installed server: its report in $work/diagnosis.txt, status its exit code.

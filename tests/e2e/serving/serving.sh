@@ -46,17 +46,21 @@ wine_diagnostics() {
 # A Linux path as Wine sees it on drive Z:.
 win_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-# Pids of the server processes of this prefix (others' prefixes run the same exe).
-server_pids() {
+# Pids of the processes of this prefix whose command line holds $1 (other
+# prefixes run the same programs).
+prefix_pids() {
   local pid args
   ps -eo pid=,args= | while read -r pid args; do
     case "$args" in
-      *VadunaAx_Desktop_Integration_20444.exe*) ;;
+      *"$1"*) ;;
       *) continue ;;
     esac
     tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
   done
 }
+
+# Pids of the server processes of this prefix.
+server_pids() { prefix_pids VadunaAx_Desktop_Integration_20444.exe; }
 
 # Waits until no server of this prefix runs, for at most $1 seconds.
 # Prints the seconds waited (one decimal, by the clock), counted from the
