@@ -3,24 +3,51 @@
 set -euo pipefail
 # wine brings the wine and wineserver commands, wine64-tools the IDL compiler
 # widl, libwine-dev the IDL files widl reads; procps gives the runners ps.
-# The page connector builds on Boost's headers (Beast, Asio, JSON); its browser
+# The connector builds on Boost's headers (Beast, Asio, JSON); its browser
 # test runs headless Chromium and Node (the page's static server, DevTools).
 # The installer packages are built with wixl and finished with msitools' msibuild.
 packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps libboost1.81-dev chromium
   wixl msitools)
-# Wine's 32-bit part serves the tests' 32-bit client (as 32-bit office macros
-# are); the tools name their loader, so they work with and without it.
-packages+=(wine32:i386)
 # Node from another source (a newer one) counts: Debian's package only where node is missing.
 command -v node >/dev/null || packages+=(nodejs)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-echo "setup: installing ${missing[*]}"
+# Wine's 32-bit part serves the tests' 32-bit client (as 32-bit office macros
+# are). It is wanted, not needed: where it cannot be installed (a mirror whose
+# i386 index is out of step, a machine without 32-bit emulation) the 32-bit
+# road is skipped with its reason, and everything else runs.
+optional=(wine32:i386)
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+missing=() missing_optional=()
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+for p in "${optional[@]}"; do installed "$p" || missing_optional+=("$p"); done
+# An optional package that could not be installed is tried again after a day,
+# not at every build.
+tried="${XDG_CACHE_HOME:-$HOME/.cache}/vaduna-setup-optional-tried"
+if [ ${#missing[@]} -eq 0 ] && [ -n "$(find "$tried" -mmin -1440 2>/dev/null)" ]; then
+  missing_optional=()
+fi
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && exit 0
+
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+apt_get() { DEBIAN_FRONTEND=noninteractive $sudo apt-get "$@"; }
 dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+# A mirror in the middle of a sync answers some indexes wrongly for a while:
+# the update is tried again, and an index that still fails is left out (apt
+# keeps the one it had).
+for attempt in 1 2 3; do
+  apt_get update -qq && break
+  echo "setup: apt-get update failed (attempt $attempt of 3)" >&2
+  [ "$attempt" -lt 3 ] && sleep 20
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  apt_get install -y -qq "${missing[@]}" >/dev/null
+fi
+if [ ${#missing_optional[@]} -gt 0 ]; then
+  echo "setup: installing ${missing_optional[*]}"
+  if ! apt_get install -y -qq "${missing_optional[@]}" >/dev/null; then
+    echo "setup: ${missing_optional[*]} could not be installed; the tests that need it are skipped" >&2
+    mkdir -p "$(dirname "$tried")" && touch "$tried"
+  fi
+fi
