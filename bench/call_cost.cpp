@@ -15,6 +15,7 @@
 
 #include "interface/interfaces.h"
 #include "base/unique_resource.h"
+#include "vaduna_contract.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ void Report(const char* what, double microseconds) {
 
 int Run(int runs) {
   CLSID clsid;
-  if (FAILED(::CLSIDFromProgID(L"Vaduna.Desktop_Integration_Application", &clsid))) {
+  if (FAILED(::CLSIDFromProgID(vaduna::contract::kApplicationProgId, &clsid))) {
     std::fprintf(stderr, "the server is not registered\n");
     return 1;
   }

@@ -1,4 +1,4 @@
-// The cost of a client call through the page connector, as a ratio to its
+// The cost of a client call through the connector, as a ratio to its
 // floors measured in the same process and the same run, and the load for the
 // connector's memory check. The bench page (bench/connector-page/) is attached
 // through the connector; the echo local server (echo_server.cpp) is
@@ -49,6 +49,7 @@
 #include "bench/page_echo.h"
 #include "bench/process_memory.h"
 #include "bench/samples.h"
+#include "vaduna_contract.h"
 
 namespace {
 
@@ -57,9 +58,6 @@ using bench::NowMicroseconds;
 using bench::Spread;
 using bench::SpreadOf;
 
-constexpr wchar_t kApplicationProgId[] = L"Vaduna.Desktop_Integration_Application";
-constexpr wchar_t kServerExe[] = L"VadunaAx_Desktop_Integration_20444.exe";
-constexpr wchar_t kConnectorExe[] = L"vaduna_page_bridge.exe";
 // What the bench page answers (bench/connector-page/bench.js).
 constexpr wchar_t kServiceName[] = L"Bench Service";
 constexpr wchar_t kPropertyName[] = L"Customer";
@@ -119,7 +117,7 @@ struct Road {
 
 bool OpenRoad(Road& road, bool withEcho) {
   CLSID clsid;
-  HRESULT hr = ::CLSIDFromProgID(kApplicationProgId, &clsid);
+  HRESULT hr = ::CLSIDFromProgID(vaduna::contract::kApplicationProgId, &clsid);
   if (FAILED(hr)) return Fail("CLSIDFromProgID (is the server registered?)", hr), false;
   hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&road.app));
   if (FAILED(hr)) return Fail("creating the application object", hr), false;
@@ -391,7 +389,7 @@ void PrintTypeIndexes() {
 
 int Memory() {
   int status = 0;
-  for (const auto& [role, exe] : {std::pair{"connector", kConnectorExe}, std::pair{"server", kServerExe}}) {
+  for (const auto& [role, exe] : {std::pair{"connector", vaduna::contract::kConnectorFile}, std::pair{"server", vaduna::contract::kServerFile}}) {
     std::string error;
     const std::optional<bench::ProcessMemory> memory = bench::MemoryOfProcess(exe, error);
     if (!memory) {

@@ -49,6 +49,7 @@
 
 #include "base/unique_resource.h"
 #include "base/variant_builders.h"
+#include "vaduna_contract.h"
 
 namespace {
 
@@ -60,8 +61,6 @@ using vaduna::UniqueBstr;
 using vaduna::UniqueHandle;
 using vaduna::UniqueVariant;
 
-constexpr wchar_t kApplicationProgId[] = L"Vaduna.Desktop_Integration_Application";
-constexpr wchar_t kServerExe[] = L"VadunaAx_Desktop_Integration_20444.exe";
 constexpr wchar_t kService[] = L"Account Service";
 constexpr wchar_t kUnknownService[] = L"Payroll Service";
 constexpr int kNoServiceCode = 203;
@@ -281,7 +280,7 @@ void RunThread(int thread, int threads, long budget, FailureLog& failures, std::
   const HRESULT init = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   ComPtr<IDispatch> app;
   CLSID clsid{};
-  HRESULT hr = FAILED(init) ? init : ::CLSIDFromProgID(kApplicationProgId, &clsid);
+  HRESULT hr = FAILED(init) ? init : ::CLSIDFromProgID(vaduna::contract::kApplicationProgId, &clsid);
   if (SUCCEEDED(hr)) hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&app));
   if (FAILED(hr)) c.Fail(L"activation", Describe(hr, vaduna::EmptyValue()), L"the application object");
   c.CountActivation();
@@ -393,7 +392,7 @@ bool ReadUsage(Usage& usage) {
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (::_wcsicmp(entry.szExeFile, kServerExe) == 0) found.push_back(entry);
+    if (::_wcsicmp(entry.szExeFile, vaduna::contract::kServerFile) == 0) found.push_back(entry);
   }
   if (found.size() != 1) {
     std::fprintf(stderr, "expected one server process, found %zu\n", found.size());

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The page connector bench (BENCHMARKS.md): the cost of a client call through
+# The connector bench (BENCHMARKS.md): the cost of a client call through
 # the connector as a ratio to its floors measured in the same run, and the
 # memory of the connector and of the page before and after 100,000 calls.
 #
@@ -101,6 +101,7 @@ echo "server and echo server registered"
 step "Serving the bench page"
 mkdir -p "$work/site"
 cp "$root/bench/connector-page/index.html" "$root/bench/connector-page/bench.js" "$root/web/vaduna-page.js" "$work/site/"
+cp -r "$root/web/lib" "$work/site/"
 node "$root/tools/static-server.mjs" "$work/site" --port 0 >"$work/static.log" 2>&1 &
 static_pid=$!
 line="$(wait_for_line "$work/static.log" 30 '^serving http://127\.0\.0\.1:[0-9]+/$')" ||
@@ -109,7 +110,7 @@ origin="${line#serving }"
 origin="${origin%/}"
 echo "$line"
 
-step "Starting the page connector for $origin"
+step "Starting the connector for $origin"
 verbose=()
 [ "${VADUNA_BENCH_VERBOSE:-0}" = 1 ] && verbose=(--verbose)
 wine64 "$bridge_exe" --port 0 --allow-origin "$origin" "${verbose[@]}" </dev/null >"$work/bridge.out" 2>"$work/bridge.log" &

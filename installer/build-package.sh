@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Builds one Windows Installer package from vaduna.wxs with wixl (msitools).
-# Usage: build-package.sh SCOPE VERSION PRODUCT_CODE UPGRADE_CODE BIN_DIR WEB_DIR OUTPUT.msi
-#   SCOPE perMachine or perUser; BIN_DIR holds the server and the connector.
+# Usage: build-package.sh SCOPE VERSION PRODUCT_CODE UPGRADE_CODE BIN_DIR WEB_DIR SCRIPT_DIR OUTPUT.msi [NAME=VALUE]...
+#   SCOPE perMachine or perUser; BIN_DIR holds the server and the connector, SCRIPT_DIR the configured custom
+#   action script; each NAME=VALUE is one more definition for vaduna.wxs (the names of the contract).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-scope="$1" version="$2" product_code="$3" upgrade_code="$4" bin_dir="$5" web_dir="$6" output="$7"
+scope="$1" version="$2" product_code="$3" upgrade_code="$4" bin_dir="$5" web_dir="$6" script_dir="$7" output="$8"
+shift 8
+definitions=()
+for definition in "$@"; do definitions+=(-D "$definition"); done
 
 # wixl 0.101 finds a file only by a path relative to its working folder.
 cd "$here"
@@ -18,7 +22,7 @@ warnings="$(mktemp)"
 trap 'rm -f "$warnings"' EXIT
 wixl -a x64 -D Scope="$scope" -D Version="$version" -D ProductCode="$product_code" \
   -D UpgradeCode="$upgrade_code" -D BinDir="$(relative "$bin_dir")" -D WebDir="$(relative "$web_dir")" \
-  -o "$output" vaduna.wxs 2>"$warnings" || status=$?
+  -D ScriptDir="$(relative "$script_dir")" "${definitions[@]}" -o "$output" vaduna.wxs 2>"$warnings" || status=$?
 if [ "${status:-0}" -ne 0 ] || [ -s "$warnings" ]; then
   cat "$warnings" >&2
   rm -f "$output"

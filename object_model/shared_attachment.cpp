@@ -6,12 +6,11 @@
 
 #include "object_model/application_object.h"
 #include "object_model/script/script_contract.h"
+#include "vaduna_contract.h"
 
 namespace vaduna {
 namespace {
 
-constexpr wchar_t kSyncEventName[] = L"VWEAutoSynchroEvt";
-constexpr char kTimeoutVariable[] = "VADUNA_HTML_AUTOTIMEOUT";
 
 // The C library's atoi rules (leading white space, one sign, digits up to the
 // first other character, no digits is 0), saturating instead of overflowing.
@@ -27,7 +26,7 @@ bool ReadTimeoutVariable(std::string* value) noexcept {
     std::string buffer(64, '\0');
     for (;;) {
       ::SetLastError(ERROR_SUCCESS);
-      const DWORD length = ::GetEnvironmentVariableA(kTimeoutVariable, buffer.data(),
+      const DWORD length = ::GetEnvironmentVariableA(contract::kTimeoutVariable, buffer.data(),
                                                      static_cast<DWORD>(buffer.size()));
       if (length == 0) {
         if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
@@ -109,7 +108,7 @@ bool SharedAttachment::WaitUntilReady() const noexcept {
 
 HRESULT SharedAttachment::Attach(IDispatch* app, ApplicationObject* attacher) noexcept {
   app->AddRef();  // the attachment's one reference, given back by the attaching object's OnUnload
-  UniqueHandle opened(::OpenEventW(SYNCHRONIZE, FALSE, kSyncEventName));
+  UniqueHandle opened(::OpenEventW(SYNCHRONIZE, FALSE, contract::kReadyEventName));
   const bool eventOpened = static_cast<bool>(opened);
   std::string timeoutText;
   const bool timeoutSet = eventOpened && ReadTimeoutVariable(&timeoutText);

@@ -1,6 +1,6 @@
 // The process-wide attachment that all application objects share: the page's
-// script application, the readiness event "VWEAutoSynchroEvt" and the wait
-// limit read from VADUNA_HTML_AUTOTIMEOUT.
+// script application, the readiness event (contract::kReadyEventName) and the
+// wait limit read from the environment (contract::kTimeoutVariable).
 #pragma once
 
 #include <windows.h>

@@ -11,13 +11,11 @@
 
 #include "base/hresult.h"
 #include "base/unique_resource.h"
-#include "vaduna_guids.h"
+#include "vaduna_contract.h"
 
 namespace vaduna {
 namespace {
 
-constexpr wchar_t kServerExeName[] = L"VadunaAx_Desktop_Integration_20444.exe";
-constexpr wchar_t kReadinessEventName[] = L"VWEAutoSynchroEvt";
 // How long the connector may take to accept and answer /status.
 constexpr DWORD kConnectorWaitMs = 1500;
 
@@ -29,12 +27,12 @@ struct ProgIdEntry {
 // Every ProgID the registration writes, the application's first: a client
 // starts there, so it decides whether the server can be reached.
 constexpr ProgIdEntry kProgIds[] = {
-    {L"Vaduna.Desktop_Integration_Application", L"application"},
-    {L"Vaduna.Desktop_Integration_Application.1", L"application"},
-    {L"Vaduna.Desktop_Integration_VadunaPropertySet", L"property set"},
-    {L"Vaduna.Desktop_Integration_PropertySet.1", L"property set"},
-    {L"Vaduna.Desktop_Integration_Service", L"service"},
-    {L"Vaduna.Desktop_Integration_Service.1", L"service"},
+    {contract::kApplicationProgId, L"application"},
+    {contract::kApplicationProgIdVersioned, L"application"},
+    {contract::kPropertySetProgId, L"property set"},
+    {contract::kPropertySetProgIdVersioned, L"property set"},
+    {contract::kServiceProgId, L"service"},
+    {contract::kServiceProgIdVersioned, L"service"},
 };
 
 struct Scope {
@@ -124,9 +122,9 @@ bool ReportRegistration(const Scope& scope, const View& view, std::wstring& out,
   }
   for (const wchar_t* platform : {L"win64", L"win32"}) {
     const std::wstring path = ClassesValue(scope.root, view.flag,
-                                           std::wstring(L"TypeLib\\") + guids::kLibId + L"\\1.0\\409\\" + platform);
+                                           std::wstring(L"TypeLib\\") + contract::kLibId + L"\\1.0\\409\\" + platform);
     out += L"    type library ";
-    out += guids::kLibId;
+    out += contract::kLibId;
     out += L" 1.0 (";
     out += platform;
     out += L"): ";
@@ -146,7 +144,7 @@ std::vector<DWORD> ServerProcesses() {
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ProcessID != ::GetCurrentProcessId() && ::lstrcmpiW(entry.szExeFile, kServerExeName) == 0) {
+    if (entry.th32ProcessID != ::GetCurrentProcessId() && ::lstrcmpiW(entry.szExeFile, contract::kServerFile) == 0) {
       found.push_back(entry.th32ProcessID);
     }
   }
@@ -154,7 +152,7 @@ std::vector<DWORD> ServerProcesses() {
 }
 
 std::wstring EventState() {
-  UniqueHandle event(::OpenEventW(SYNCHRONIZE, FALSE, kReadinessEventName));
+  UniqueHandle event(::OpenEventW(SYNCHRONIZE, FALSE, contract::kReadyEventName));
   if (!event) return L"absent (no page has made it)";
   return ::WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0 ? L"exists and is set (a page is ready)"
                                                                   : L"exists, not set (no page is ready)";
@@ -276,9 +274,9 @@ Diagnosis Diagnose(const DiagnosisOptions& options) {
     out += L")";
   }
   out += L"\r\n  readiness event \"";
-  out += kReadinessEventName;
+  out += contract::kReadyEventName;
   out += L"\": " + EventState() + L"\r\n";
-  out += L"  page connector on 127.0.0.1:" + std::to_wstring(options.connectorPort) + L": " +
+  out += L"  connector on 127.0.0.1:" + std::to_wstring(options.connectorPort) + L": " +
          ConnectorState(options.connectorPort) + L"\r\n";
 
   result.reachable = reachableFor[0] || reachableFor[1];

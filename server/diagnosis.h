@@ -10,12 +10,13 @@
 #include <windows.h>
 
 #include <string>
+#include "vaduna_contract.h"
 
 namespace vaduna {
 
 struct DiagnosisOptions {
   // The connector's port (its default unless the caller knows better).
-  unsigned short connectorPort = 47011;
+  unsigned short connectorPort = contract::kConnectorDefaultPort;
 };
 
 // The report, and whether a client could reach the server: some scope and

@@ -2,7 +2,7 @@
 #   cmake -DSOURCE_DIR=<repository> -P tools/check_layers.cmake
 # Each rule names a folder and the folders of ours that its files may
 # include; the most specific folder decides. Headers included without a
-# folder are the generated interface headers (vaduna_html.h, vaduna_guids.h).
+# folder are the generated interface headers (vaduna_html.h, vaduna_contract.h).
 cmake_minimum_required(VERSION 3.20)
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "SOURCE_DIR is not set")
@@ -17,7 +17,7 @@ set(rules
   "object_model:base interface hosting object_model/script object_model/errors object_model"
   "registration:base interface hosting registration"
   "server:base interface hosting object_model/script object_model/errors object_model registration server"
-  "page_bridge:base interface page_bridge"
+  "connector:base interface connector"
   "tools:base interface tools"
 )
 # Folders whose generated-header includes are not allowed.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The demo, the project's main job: builds, registers the server in a Wine
 # prefix of its own, serves the demo web application (web/demo/) on
-# 127.0.0.1, starts the page connector for that origin, opens the page in
+# 127.0.0.1, starts the connector for that origin, opens the page in
 # headless Chromium (--no-sandbox: as root it runs no other way; the page is
 # our own, served from 127.0.0.1), waits until the page is attached, and runs
 # the desktop VBScript client tools/demo/client.vbs against it. Then it shows
@@ -85,7 +85,7 @@ origin="${line#serving }"
 origin="${origin%/}"
 echo "$line (origin $origin)"
 
-step "Starting the page connector: vaduna_page_bridge.exe --port 0 --allow-origin $origin"
+step "Starting the connector: vaduna_page_bridge.exe --port 0 --allow-origin $origin"
 wine64 "$bridge_exe" --port 0 --allow-origin "$origin" --verbose </dev/null >"$work/bridge.out" 2>"$work/bridge.log" &
 bridge_pid=$!
 line="$(wait_for_line "$work/bridge.out" 60 '^listening on ws://127\.0\.0\.1:[0-9]+$')" ||

@@ -2,7 +2,7 @@
  * The page side of the Vaduna page protocol (version 1, see PROTOCOL.md).
  *
  * A web application attaches its script application object to the desktop integration server through the page
- * connector (`vaduna_page_bridge.exe`) on a loopback WebSocket. The connector stands in for the page towards COM
+ * connector (`CONNECTOR_EXE`) on a loopback WebSocket. The connector stands in for the page towards COM
  * and forwards every call to the page by member name; this module answers those calls on the page's objects,
  * keeps the table of objects the connector holds, and offers ready-made property sets, services and an
  * application object.
@@ -15,11 +15,13 @@
  * @module vaduna-page
  */
 
+import { CONNECTOR_EXE, DEFAULT_PORT, PROTOCOL_VERSION, STATUS_SERVICE } from "./lib/contract.js";
+
 /** The protocol version this module speaks (`hello.v`, `attached.v`, `/status` `protocol`). */
-export const PROTOCOL_VERSION = 1;
+export { PROTOCOL_VERSION };
 
 /** Where the connector listens unless told otherwise. */
-export const DEFAULT_URL = "ws://127.0.0.1:47011/";
+export const DEFAULT_URL = `ws://127.0.0.1:${DEFAULT_PORT}/`;
 
 /** How long `connect()` may take as a whole, in milliseconds, unless `options.timeout` says otherwise. */
 export const DEFAULT_TIMEOUT_MS = 10_000;
@@ -33,7 +35,6 @@ export const MAX_FRAME_BYTES = 16 * 1024 * 1024;
 /** How long `link.close()` waits for the connector's `detached` before closing the socket itself. */
 export const CLOSE_TIMEOUT_MS = 5_000;
 
-const STATUS_SERVICE = "vaduna-page-bridge";
 const WS_OPEN = 1;
 const WS_CLOSED = 3;
 
@@ -806,7 +807,7 @@ export class ConnectError extends Error {
 
 /**
  * @typedef {object} ConnectOptions
- * @property {string} [url] the connector's WebSocket URL, default `ws://127.0.0.1:47011/`
+ * @property {string} [url] the connector's WebSocket URL, default `DEFAULT_URL`
  * @property {(reason: DetachReason) => void} [onDetach] called when the link ends without the page asking
  * @property {number} [timeout] milliseconds for the whole of connect(), default 10000
  * @property {typeof WebSocket} [WebSocket] the WebSocket class to use, default the global one
@@ -816,7 +817,7 @@ export class ConnectError extends Error {
  */
 
 /**
- * Attaches `app` to the desktop integration server through the page connector.
+ * Attaches `app` to the desktop integration server through the connector.
  *
  * `app` is the page's application object: the server calls its members "Name", "GetService", "NewPropertySet"
  * and "IsReady" (a member that is a plain value is read as a property); see createApplication. The promise
@@ -861,9 +862,9 @@ export async function connect(app, options = {}) {
       reject(
         new ConnectError(
           "timeout",
-          `The Vaduna page connector at ${where.url} did not answer within ${timeout / 1000} s. If the browser ` +
+          `The Vaduna connector at ${where.url} did not answer within ${timeout / 1000} s. If the browser ` +
             `asks whether this site may reach devices on the local network, allow it and reload; otherwise the ` +
-            `connector may be busy: restart vaduna_page_bridge.exe and try again.`,
+            `connector may be busy: restart ${CONNECTOR_EXE} and try again.`,
         ),
       );
       abort.abort();
@@ -920,7 +921,7 @@ async function probeStatus(fetchFunction, permissions, where, signal) {
       const origin = where.origin ?? "this page's origin";
       throw new ConnectError(
         "origin-refused",
-        `The Vaduna page connector at ${where.url} runs but does not accept pages from ${origin}. ` +
+        `The Vaduna connector at ${where.url} runs but does not accept pages from ${origin}. ` +
           (where.origin === "null"
             ? `A page opened from a file has no origin the connector can allow: serve the page over http(s).`
             : `The site's administrator can allow it by starting the connector with --allow-origin ${origin}.`),
@@ -930,7 +931,7 @@ async function probeStatus(fetchFunction, permissions, where, signal) {
     if (await accessDenied(permissions)) {
       throw new ConnectError(
         "permission-denied",
-        `The browser does not let this site reach the Vaduna page connector on this computer. Allow the ` +
+        `The browser does not let this site reach the Vaduna connector on this computer. Allow the ` +
           `"local network" (or "loopback network") permission for ${where.origin ?? "this site"} in the site ` +
           `settings and reload.` +
           (isFramed() ? ` This page runs in a frame: its <iframe> also needs allow="loopback-network".` : ""),
@@ -939,7 +940,7 @@ async function probeStatus(fetchFunction, permissions, where, signal) {
     }
     throw new ConnectError(
       "not-running",
-      `No Vaduna page connector answers at ${where.url}. Start vaduna_page_bridge.exe on this computer (or ` +
+      `No Vaduna connector answers at ${where.url}. Start ${CONNECTOR_EXE} on this computer (or ` +
         `check the port in the connector URL) and try again.`,
       { cause: corsFailure },
     );
@@ -947,7 +948,7 @@ async function probeStatus(fetchFunction, permissions, where, signal) {
   if (!response.ok) {
     throw new ConnectError(
       "protocol",
-      `Something other than the Vaduna page connector answers at ${where.status} (HTTP ${response.status}): ` +
+      `Something other than the Vaduna connector answers at ${where.status} (HTTP ${response.status}): ` +
         `check the port in the connector URL.`,
     );
   }
@@ -963,13 +964,13 @@ async function probeStatus(fetchFunction, permissions, where, signal) {
   if (status?.service !== STATUS_SERVICE || !Number.isInteger(status.protocol)) {
     throw new ConnectError(
       "protocol",
-      `The answer of ${where.status} is not a Vaduna page connector's status: check the port in the connector URL.`,
+      `The answer of ${where.status} is not a Vaduna connector's status: check the port in the connector URL.`,
     );
   }
   if (status.protocol !== PROTOCOL_VERSION) {
     throw new ConnectError(
       "protocol",
-      `The Vaduna page connector at ${where.url} speaks page protocol ${status.protocol}, this page speaks ` +
+      `The Vaduna connector at ${where.url} speaks page protocol ${status.protocol}, this page speaks ` +
         `${PROTOCOL_VERSION}: install matching versions of the connector and of vaduna-page.js.`,
     );
   }
@@ -1211,14 +1212,14 @@ class Connection {
     if (!this.opened) {
       return new ConnectError(
         "not-running",
-        `The Vaduna page connector answered its status, but the WebSocket connection to ${this.url} failed. ` +
+        `The Vaduna connector answered its status, but the WebSocket connection to ${this.url} failed. ` +
           `Check that the connector still runs and allows this site, and try again.`,
       );
     }
     if (reason === "error" || reason === "protocol-error") return new ConnectError("protocol", this.detail);
     return new ConnectError(
       "protocol",
-      `The Vaduna page connector at ${this.url} ended the connection (${reason}) before attaching the page.`,
+      `The Vaduna connector at ${this.url} ended the connection (${reason}) before attaching the page.`,
     );
   }
 }

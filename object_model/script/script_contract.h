@@ -3,6 +3,8 @@
 // noted. Names are matched by the script engine's own lookup.
 #pragma once
 
+
+#include "vaduna_contract.h"
 namespace vaduna::script {
 
 // Script application object.
@@ -38,6 +40,6 @@ inline constexpr wchar_t kDecodeFromString[] = L"DecodeFromString";  // (encoded
 
 // Property of a script service or property set, read and written as a 32-bit
 // integer: the handle of the server object that wraps it.
-inline constexpr wchar_t kHandleMember[] = L"VdnaCOMObjHnd";
+inline constexpr const wchar_t* kHandleMember = contract::kHandleMember;
 
 }  // namespace vaduna::script

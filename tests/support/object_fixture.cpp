@@ -3,6 +3,7 @@
 #include "base/variant_builders.h"
 #include "hosting/object_base.h"
 #include "hosting/server_module.h"
+#include "vaduna_contract.h"
 
 namespace vaduna::test {
 
@@ -22,7 +23,7 @@ ServerObjectBase* ServerObjectOf(IUnknown* iface) {
 LONG CountOf(IUnknown* iface) { return ServerObjectOf(iface)->RefCount(); }
 
 LONG HandleOf(const FakeScriptObject& script) {
-  const VariantValue value = script.PropertyValue(L"VdnaCOMObjHnd");
+  const VariantValue value = script.PropertyValue(vaduna::contract::kHandleMember);
   return value.vt() == VT_I4 ? value.get().lVal : -1;
 }
 
@@ -56,7 +57,7 @@ FakeScriptObject* ObjectsTest::NewFake(bool dispatchEx) {
 
 FakeScriptObject* ObjectsTest::NewScriptObject(bool dispatchEx) {
   FakeScriptObject* fake = NewFake(dispatchEx);
-  fake->SetProperty(L"VdnaCOMObjHnd", I4(0));
+  fake->SetProperty(vaduna::contract::kHandleMember, I4(0));
   return fake;
 }
 

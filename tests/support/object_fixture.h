@@ -28,7 +28,7 @@ inline constexpr HRESULT kDispException = static_cast<HRESULT>(0x80020009);
 inline constexpr VARIANT_BOOL kSentinelBool = static_cast<VARIANT_BOOL>(0x5a5a);
 inline constexpr long kSentinelLong = static_cast<long>(0xdeadbeef);
 inline BSTR SentinelBstr() { return reinterpret_cast<BSTR>(static_cast<UINT_PTR>(0xdeadbeef)); }
-inline constexpr wchar_t kSyncEventName[] = L"VWEAutoSynchroEvt";
+inline constexpr const wchar_t* kSyncEventName = contract::kReadyEventName;
 
 // A method body answering object (null included) with a new reference; it
 // keeps none itself.
@@ -38,7 +38,7 @@ FakeScriptObject::Method ReturnsObject(IDispatch* object);
 ServerObjectBase* ServerObjectOf(IUnknown* iface);
 // The count of the server object behind iface.
 LONG CountOf(IUnknown* iface);
-// The fake's current "VdnaCOMObjHnd", or -1 when it holds no 32-bit integer.
+// The fake's current handle member, or -1 when it holds no 32-bit integer.
 LONG HandleOf(const FakeScriptObject& script);
 // The wrapper that FindWrapper yields for script, with its reference adopted
 // (MinGW's ComPtr::Attach would add one more).

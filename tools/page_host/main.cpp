@@ -18,6 +18,7 @@
 #include "base/unique_resource.h"
 #include "tools/page_host/page_script.h"
 #include "tools/page_host/script_site.h"
+#include "vaduna_contract.h"
 
 namespace {
 
@@ -25,8 +26,6 @@ using Microsoft::WRL::ComPtr;
 using page_host::PrintError;
 using page_host::PrintLine;
 
-constexpr const wchar_t* kApplicationProgId = L"Vaduna.Desktop_Integration_Application";
-constexpr const wchar_t* kReadyEventName = L"VWEAutoSynchroEvt";
 // The global of the page script that holds its script application object.
 constexpr const wchar_t* kPageApplicationGlobal = L"pageApplication";
 constexpr DWORD kPollMs = 100;
@@ -107,11 +106,11 @@ int RunPage(const Options& options) {
   if (FAILED(hr)) return Fail(L"reading the page script's pageApplication", hr);
 
   // The server only opens the event; it must exist before AttachAppObject.
-  vaduna::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, kReadyEventName));
+  vaduna::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, vaduna::contract::kReadyEventName));
   if (!ready) return Fail(L"creating the readiness event", vaduna::HresultFromLastError());
 
   CLSID clsid;
-  hr = ::CLSIDFromProgID(kApplicationProgId, &clsid);
+  hr = ::CLSIDFromProgID(vaduna::contract::kApplicationProgId, &clsid);
   if (FAILED(hr)) return Fail(L"looking up the server's application class", hr);
   ComPtr<IDispatch> serverApp;
   hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&serverApp));

@@ -1,4 +1,4 @@
-// The demo web application: an "Account Service" offered to desktop clients through the page connector. It
+// The demo web application: an "Account Service" offered to desktop clients through the connector. It
 // connects on load (connector URL from ?bridge=ws://127.0.0.1:PORT/), shows its connection state and lists every
 // call it receives. window.vadunaDemo = { state, calls, ... } lets a test read the same.
 

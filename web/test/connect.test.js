@@ -1,6 +1,7 @@
 import { test } from "node:test";
 import assert from "node:assert/strict";
 import { connect } from "../vaduna-page.js";
+import { CONNECTOR_EXE, PROTOCOL_VERSION, STATUS_SERVICE } from "../lib/contract.js";
 import { FakeWebSocket, attach, statusFetch, waitFor } from "../testing/fakes.js";
 
 const app = { Name: () => "Shop" };
@@ -27,7 +28,7 @@ async function failure({ cors = networkError, noCors = networkError, permissions
 test("connect() tells apart why the connector cannot be reached", async () => {
   const notRunning = await failure();
   assert.equal(notRunning.code, "not-running");
-  assert.match(notRunning.message, /Start vaduna_page_bridge\.exe/);
+  assert.ok(notRunning.message.includes(`Start ${CONNECTOR_EXE}`), notRunning.message);
   assert.deepEqual(notRunning.requests, [
     { url: "http://127.0.0.1:47999/status", mode: "cors", space: "loopback" },
     { url: "http://127.0.0.1:47999/status", mode: "no-cors", space: "loopback" },
@@ -58,7 +59,7 @@ test("connect() refuses a foreign or newer service, and a connector that reports
     { ok: false, status: 404, json: async () => ({}) },
     { ok: true, status: 200, json: async () => JSON.parse("<html>") },
     { ok: true, status: 200, json: async () => ({ service: "other", protocol: 1 }) },
-    { ok: true, status: 200, json: async () => ({ service: "vaduna-page-bridge", protocol: 2 }) },
+    { ok: true, status: 200, json: async () => ({ service: STATUS_SERVICE, protocol: PROTOCOL_VERSION + 1 }) },
   ];
   for (const answer of answers) {
     const { code } = await failure({ cors: async () => answer });

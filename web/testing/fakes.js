@@ -2,6 +2,7 @@
 // test/, where the test runner would take every file for a test.
 
 import { connect } from "../vaduna-page.js";
+import { PROTOCOL_VERSION, STATUS_SERVICE } from "../lib/contract.js";
 
 /** A browser-style WebSocket whose other end is the test. */
 export class FakeWebSocket {
@@ -56,7 +57,7 @@ export class FakeWebSocket {
 }
 
 /** A fetch answering /status like a connector that accepts the page. */
-export function statusFetch(status = { service: "vaduna-page-bridge", version: "1.0.0", protocol: 1, attached: false }) {
+export function statusFetch(status = { service: STATUS_SERVICE, version: "1.0.0", protocol: PROTOCOL_VERSION, attached: false }) {
   return async () => ({ ok: true, status: 200, json: async () => status });
 }
 

@@ -59,6 +59,7 @@ start_static_server() {
   local line
   mkdir -p "$work/site"
   cp "$browser_here/index.html" "$browser_here/page.js" "$root/web/vaduna-page.js" "$work/site/"
+  cp -r "$root/web/lib" "$work/site/"
   node "$root/tools/static-server.mjs" "$work/site" --port 0 >"$work/static.log" 2>&1 &
   static_pid=$!
   line="$(wait_for_line "$work/static.log" 60 '^serving http://127\.0\.0\.1:[0-9]+/$')" || fail "the static server did not start"
@@ -66,7 +67,7 @@ start_static_server() {
   site_origin="http://127.0.0.1:${line##*:}"
 }
 
-# The page connector on a free port, with the extra arguments given (--allow-origin, --call-timeout);
+# The connector on a free port, with the extra arguments given (--allow-origin, --call-timeout);
 # its log goes to $work/bridge.log. Sets bridge_url (ws://127.0.0.1:PORT/).
 start_bridge() {
   local line

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The browser end-to-end cases: a web page in headless Chromium attaches to the
 # real server (registered once in this folder's Wine prefix by the case
-# "register") through the page connector, and VBScript clients call it through
+# "register") through the connector, and VBScript clients call it through
 # the server.
 # Usage: browser_test.sh BUILD_DIR CASE
 # Ports are free ones (never the connector's default); every wait is bounded;

@@ -1,5 +1,5 @@
 ' A desktop client of the browser test page (page.js), which headless
-' Chromium attached to the server through the page connector: every call
+' Chromium attached to the server through the connector: every call
 ' below crosses client -> server -> connector -> page and back. Ends with
 ' "N passed, N failed": a runtime error ends cscript silently with status 0,
 ' so the runner demands that line.

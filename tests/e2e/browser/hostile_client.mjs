@@ -1,5 +1,5 @@
 #!/usr/bin/env node
-// A hostile client of the page connector: one connection per case, each
+// A hostile client of the connector: one connection per case, each
 // sending what no page of the library sends, each expected to end that
 // connection alone, with its close code (or a 403 before the upgrade).
 //

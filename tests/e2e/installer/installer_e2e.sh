@@ -103,7 +103,7 @@ free_port() {
 
 # What the packages install, relative to the install folder.
 expected_files() {
-  printf '%s\n' "$server_name" "$connector_name" web/vaduna-page.js web/package.json web/README.md \
+  printf '%s\n' "$server_name" "$connector_name" web/vaduna-page.js web/lib/contract.js web/package.json web/README.md \
     web/PROTOCOL.md web/demo/index.html web/demo/demo.js web/demo/demo.css | LC_ALL=C sort
 }
 
@@ -120,7 +120,7 @@ check_files() {
   for file in "$server_name" "$connector_name"; do
     cmp -s "$bin/$file" "$dir/$file" || fail "$label: $file differs from the built one"
   done
-  for file in vaduna-page.js package.json README.md PROTOCOL.md demo/index.html demo/demo.js demo/demo.css; do
+  for file in vaduna-page.js lib/contract.js package.json README.md PROTOCOL.md demo/index.html demo/demo.js demo/demo.css; do
     cmp -s "$root/web/$file" "$dir/web/$file" || fail "$label: web/$file differs from the source"
   done
 }

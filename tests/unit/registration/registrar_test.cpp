@@ -14,7 +14,7 @@
 #include "registration/script_registrar.h"
 #include "tests/support/platform.h"
 #include "tests/unit/registration/registry_scratch.h"
-#include "vaduna_guids.h"
+#include "vaduna_contract.h"
 
 namespace vaduna {
 namespace {
@@ -79,7 +79,7 @@ class QuotedModulePath : public ::testing::Test {
 };
 
 TEST_F(QuotedModulePath, IsStoredUnchanged) {
-  const std::wstring localServer = ClsidKey(guids::kClsidService, L"LocalServer32");
+  const std::wstring localServer = ClsidKey(contract::kClsidService, L"LocalServer32");
   ASSERT_EQ(S_OK, RunScriptWithModule(copy_.c_str(), true, 106, true, nullptr, 0));
   EXPECT_EQ(L"\"" + copy_ + L"\"", ReadString(HKEY_CLASSES_ROOT, localServer, nullptr));
 
@@ -93,8 +93,8 @@ TEST_F(QuotedModulePath, IsStoredUnchanged) {
   EXPECT_EQ(L"extra value", ReadString(HKEY_CLASSES_ROOT, localServer, nullptr));
 
   ASSERT_EQ(S_OK, RunScriptWithModule(copy_.c_str(), true, 106, false, nullptr, 0));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClsidKey(guids::kClsidService)));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Vaduna.Desktop_Integration_Service.1"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClsidKey(contract::kClsidService)));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, contract::kServiceProgIdVersioned));
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
 }
 
@@ -159,7 +159,7 @@ class ClassTableRegistration : public ::testing::Test {
     ::RegDeleteTreeW(HKEY_CLASSES_ROOT, ClsidKey(kClass1Text).c_str());
     ::RegDeleteKeyW(HKEY_CLASSES_ROOT, ClsidKey(kClass1Text).c_str());
   }
-  static std::wstring TypeLibKey() { return std::wstring(L"TypeLib\\") + guids::kLibId; }
+  static std::wstring TypeLibKey() { return std::wstring(L"TypeLib\\") + contract::kLibId; }
 };
 
 TEST_F(ClassTableRegistration, RegisterAllStopsAtTheFirstFailingRow) {

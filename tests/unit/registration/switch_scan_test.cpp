@@ -1,15 +1,16 @@
 // The command-line scan for the registration switches.
 #include "registration/switch_scan.h"
+#include "vaduna_contract.h"
 
 #include <gtest/gtest.h>
 
 namespace vaduna {
 namespace {
 
-constexpr const wchar_t* kProgram = L"\"C:\\Program Files\\Vaduna\\VadunaAx_Desktop_Integration_20444.exe\"";
+const std::wstring kProgram = std::wstring(L"\"C:\\Program Files\\Vaduna\\") + contract::kServerFile + L"\"";
 
 SwitchAction Scan(const wchar_t* arguments) {
-  const std::wstring line = std::wstring(kProgram) + arguments;
+  const std::wstring line = kProgram + arguments;
   return ScanSwitches(line.c_str());
 }
 

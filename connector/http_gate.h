@@ -1,0 +1,51 @@
+// What a plain HTTP request on the connector's port gets, decided before any
+// WebSocket upgrade: the origin allowlist, the status answer with its CORS
+// headers, and the refusals.
+//
+//   GET /status        200, the status JSON; CORS headers for an allowed Origin only
+//   OPTIONS /status    204 preflight, the same CORS headers, Access-Control-Allow-Private-Network when asked
+//   WebSocket on /     upgrade for an allowed Origin; 403 for any other or none
+//   anything else      404 (path) or 405 (method)
+#pragma once
+
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include <string>
+#include <string_view>
+#include <vector>
+#include "vaduna_contract.h"
+
+namespace vaduna::connector {
+
+using HttpRequest = boost::beast::http::request<boost::beast::http::empty_body>;
+using HttpResponse = boost::beast::http::response<boost::beast::http::string_body>;
+
+// The /status answer names the service and its version.
+inline constexpr const char* kServiceName = contract::kStatusService;
+inline constexpr const char* kServiceVersion = contract::kProductVersion;
+
+// The web applications that may attach: exact scheme://host[:port] matches.
+class OriginPolicy {
+ public:
+  explicit OriginPolicy(std::vector<std::string> allowed) : allowed_(std::move(allowed)) {}
+  bool Allows(std::string_view origin) const noexcept;
+  bool empty() const noexcept { return allowed_.empty(); }
+
+ private:
+  std::vector<std::string> allowed_;
+};
+
+struct GateDecision {
+  bool upgrade = false;    // a WebSocket handshake that may go ahead
+  HttpResponse response;   // otherwise the answer
+  std::string refusal;     // for the log: why a request was refused; empty when it was not
+};
+
+GateDecision Decide(const HttpRequest& request, const OriginPolicy& origins, bool attached);
+
+// A refusal of a handshake for want of room (kMaxPageConnections).
+HttpResponse Busy(const HttpRequest& request);
+
+}  // namespace vaduna::connector

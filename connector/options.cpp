@@ -1,0 +1,134 @@
+#include "connector/options.h"
+
+#include <charconv>
+#include <cwchar>
+
+#include "connector/limits.h"
+#include "connector/utf.h"
+#include "vaduna_contract.h"
+
+namespace vaduna::connector {
+
+std::string Usage() {
+  return std::string("usage: ") + contract::kConnectorProgram +
+         " [--port N] [--allow-origin ORIGIN]... [--call-timeout S] [--verbose]\n"
+         "  --port N             loopback port to listen on (default " +
+         std::to_string(contract::kConnectorDefaultPort) +
+         "; 0: a free port)\n"
+         "  --allow-origin O     a web application that may attach, as scheme://host[:port]\n"
+         "                       (for example http://127.0.0.1:8080); repeatable; none: every page is refused\n"
+         "  --call-timeout S     seconds a call waits for the page (default " +
+         std::to_string(kDefaultCallTimeoutSeconds) +
+         ")\n"
+         "  --verbose            log every call\n";
+}
+
+namespace {
+
+bool IsHostCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+std::optional<unsigned> ParseNumber(std::string_view text, unsigned max) {
+  unsigned value = 0;
+  if (text.empty()) return std::nullopt;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > max) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::string> NormaliseOrigin(std::string_view value) {
+  std::string text(value);
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  std::string_view rest(text);
+  std::string scheme;
+  if (rest.starts_with("http://")) {
+    scheme = "http";
+  } else if (rest.starts_with("https://")) {
+    scheme = "https";
+  } else {
+    return std::nullopt;
+  }
+  rest.remove_prefix(scheme.size() + 3);
+  std::string_view host = rest;
+  std::string_view port;
+  if (rest.starts_with("[")) {  // an IPv6 literal
+    const std::size_t close = rest.find(']');
+    if (close == std::string_view::npos || close == 1) return std::nullopt;
+    for (char c : rest.substr(1, close - 1)) {
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == ':' || c == '.')) return std::nullopt;
+    }
+    host = rest.substr(0, close + 1);
+    rest.remove_prefix(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return std::nullopt;
+      port = rest.substr(1);
+      if (port.empty()) return std::nullopt;
+    }
+  } else {
+    const std::size_t colon = rest.find(':');
+    if (colon != std::string_view::npos) {
+      host = rest.substr(0, colon);
+      port = rest.substr(colon + 1);
+      if (port.empty()) return std::nullopt;
+    }
+    if (host.empty() || host.front() == '.' || host.front() == '-') return std::nullopt;
+    for (char c : host) {
+      if (!IsHostCharacter(c)) return std::nullopt;  // also refuses a path, a query, user info, "*"
+    }
+  }
+  std::string origin = scheme + "://" + std::string(host);
+  if (!port.empty()) {
+    const std::optional<unsigned> number = ParseNumber(port, 65535);
+    if (!number || *number == 0) return std::nullopt;
+    const bool defaultPort = (scheme == "http" && *number == 80) || (scheme == "https" && *number == 443);
+    if (!defaultPort) origin += ":" + std::to_string(*number);
+  }
+  return origin;
+}
+
+std::optional<std::string> ParseOptions(int argc, const wchar_t* const* argv, Options& options) {
+  options = Options{};
+  options.callTimeoutSeconds = kDefaultCallTimeoutSeconds;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring_view arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
+      options.help = true;
+    } else if (arg == L"--verbose") {
+      options.verbose = true;
+    } else if (arg == L"--port" || arg == L"--call-timeout" || arg == L"--allow-origin") {
+      if (!hasValue) return ToUtf8(arg) + " needs a value";
+      const std::string value = ToUtf8(argv[++i]);
+      if (arg == L"--port") {
+        const std::optional<unsigned> port = ParseNumber(value, 65535);
+        if (!port) return "--port " + value + ": not a port number (0 to 65535)";
+        options.port = static_cast<std::uint16_t>(*port);
+      } else if (arg == L"--call-timeout") {
+        const std::optional<unsigned> seconds = ParseNumber(value, kMaxCallTimeoutSeconds);
+        if (!seconds || *seconds == 0) {
+          return "--call-timeout " + value + ": not a number of seconds from 1 to " +
+                 std::to_string(kMaxCallTimeoutSeconds);
+        }
+        options.callTimeoutSeconds = *seconds;
+      } else {
+        const std::optional<std::string> origin = NormaliseOrigin(value);
+        if (!origin) {
+          return "--allow-origin " + value +
+                 ": not an origin; write scheme://host[:port] with no path, for example http://127.0.0.1:8080 "
+                 "(\"null\" and wildcards are not accepted)";
+        }
+        options.allowedOrigins.push_back(*origin);
+      }
+    } else {
+      return "unknown argument " + ToUtf8(arg);
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace vaduna::connector

@@ -1,0 +1,34 @@
+// The connector's command line.
+//
+//   connector [--port N] [--allow-origin ORIGIN]... [--call-timeout S] [--verbose]
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+#include "vaduna_contract.h"
+
+namespace vaduna::connector {
+
+struct Options {
+  std::uint16_t port = contract::kConnectorDefaultPort;  // 0: a free port chosen by the system
+  std::vector<std::string> allowedOrigins;  // normalised scheme://host[:port]
+  unsigned callTimeoutSeconds = 0;          // set by ParseOptions
+  bool verbose = false;
+  bool help = false;
+};
+
+// The options of argv, or the reason they are wrong (for the usage message).
+std::optional<std::string> ParseOptions(int argc, const wchar_t* const* argv, Options& options);
+
+// An --allow-origin value in the form browsers send: scheme and host in lower
+// case, a default port (80 for http, 443 for https) left out. Nothing when the
+// value is not an http(s) origin; "null" (files, sandboxed frames) and
+// wildcards are refused, since they would admit any such page.
+std::optional<std::string> NormaliseOrigin(std::string_view value);
+
+// The usage message, for --help and a wrong command line.
+std::string Usage();
+
+}  // namespace vaduna::connector

@@ -1,0 +1,23 @@
+// What every connection of the connector shares.
+#pragma once
+
+#include <functional>
+
+#include "connector/connections.h"
+#include "connector/http_gate.h"
+#include "connector/log.h"
+#include "connector/page_link.h"
+#include "connector/page_site.h"
+
+namespace vaduna::connector {
+
+struct SessionContext {
+  const OriginPolicy& origins;
+  PageSite& site;
+  Log& log;
+  Connections& connections;
+  PageLink::Settings linkSettings;
+  std::function<bool()> attached;  // for /status
+};
+
+}  // namespace vaduna::connector

@@ -1,0 +1,175 @@
+// A page's WebSocket connection, in the shape of Beast's asynchronous
+// WebSocket server: owned by its pending operations (shared_from_this), one
+// strand (the stream's executor), nothing blocking in a handler. It reads the
+// page's frames into its link and writes the link's frames from a queue, one
+// at a time; Send and Close may come from any thread and are posted to the
+// strand. Stream is beast::tcp_stream, or beast::test::stream in the tests.
+#pragma once
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <type_traits>
+
+#include "connector/http_gate.h"
+#include "connector/limits.h"
+#include "connector/page_link.h"
+#include "connector/page_socket.h"
+#include "connector/session_context.h"
+
+namespace vaduna::connector {
+
+template <class Stream>
+class WebSocketSession final : public PageSocket, public std::enable_shared_from_this<WebSocketSession<Stream>> {
+ public:
+  // number is the connection's place, taken from context.connections; it is given back at destruction.
+  WebSocketSession(Stream&& stream, SessionContext& context, std::uint64_t number, std::string origin)
+      : ws_(std::move(stream)), context_(context), number_(number), origin_(std::move(origin)) {}
+
+  ~WebSocketSession() { context_.connections.Closed(number_); }
+
+  // Completes the handshake of request, then reads the page's frames.
+  void Run(HttpRequest request) {
+    if constexpr (std::is_same_v<Stream, boost::beast::tcp_stream>) {
+      boost::beast::get_lowest_layer(ws_).expires_never();  // the WebSocket's own timeouts from here on
+    }
+    ws_.set_option(boost::beast::websocket::stream_base::timeout::suggested(boost::beast::role_type::server));
+    ws_.set_option(boost::beast::websocket::stream_base::decorator([](boost::beast::websocket::response_type& response) {
+      response.set(boost::beast::http::field::server, std::string(kServiceName) + "/" + kServiceVersion);
+    }));
+    // Checked against each frame's header, before its payload is read: a larger one is closed with 1009.
+    ws_.read_message_max(kMaxFrameBytes);
+    ws_.auto_fragment(false);
+    ws_.async_accept(request, boost::beast::bind_front_handler(&WebSocketSession::OnAccept, this->shared_from_this()));
+  }
+
+  void Send(std::string text) noexcept override {
+    try {
+      boost::asio::post(ws_.get_executor(), [self = this->shared_from_this(), text = std::move(text)]() mutable {
+        self->Queue(std::move(text));
+      });
+    } catch (...) {
+      // Out of memory: the frame is lost, as on a failing connection.
+    }
+  }
+
+  void Close(CloseCode code, std::string reason) noexcept override {
+    try {
+      boost::asio::post(ws_.get_executor(), [self = this->shared_from_this(), code, reason = std::move(reason)] {
+        self->RequestClose(code, reason);
+      });
+    } catch (...) {
+    }
+  }
+
+ private:
+  void OnAccept(boost::beast::error_code error) {
+    if (error) {
+      context_.log.Write("page " + std::to_string(number_) + ": the WebSocket handshake failed: " + error.message());
+      return;
+    }
+    link_ = std::make_shared<PageLink>(this->weak_from_this(), context_.site, context_.log, context_.linkSettings,
+                                       number_, origin_);
+    context_.connections.SetLink(number_, link_);
+    context_.log.Write("page " + std::to_string(number_) + " connected from " + origin_);
+    Read();
+  }
+
+  void Read() {
+    ws_.async_read(buffer_, boost::beast::bind_front_handler(&WebSocketSession::OnRead, this->shared_from_this()));
+  }
+
+  void OnRead(boost::beast::error_code error, std::size_t) {
+    if (error) {
+      open_ = false;
+      link_->SocketClosed(Describe(error));
+      return;
+    }
+    if (!ws_.got_text()) {
+      link_->Refuse(CloseCode::kUnsupportedData, "a binary frame");
+    } else {
+      const auto data = buffer_.cdata();
+      link_->ReceiveFrame(std::string_view(static_cast<const char*>(data.data()), data.size()));
+    }
+    buffer_.consume(buffer_.size());
+    Read();
+  }
+
+  std::string Describe(boost::beast::error_code error) const {
+    namespace websocket = boost::beast::websocket;
+    if (error == websocket::error::closed) {
+      const websocket::close_reason& reason = ws_.reason();
+      return "closed (" + std::to_string(reason.code) + ")";
+    }
+    if (error == websocket::error::message_too_big) return "refused a frame over 16 MiB (closed with 1009)";
+    if (error == websocket::error::bad_frame_payload) return "refused text that is not UTF-8 (closed with 1007)";
+    return error.message();
+  }
+
+  void Queue(std::string text) {
+    if (!open_ || closeRequested_) return;
+    frames_.push_back(std::move(text));
+    WriteNext();
+  }
+
+  void RequestClose(CloseCode code, std::string reason) {
+    if (!open_ || closeRequested_) return;
+    // A close frame's reason holds at most 123 bytes.
+    closeRequested_.emplace(static_cast<boost::beast::websocket::close_code>(code),
+                            boost::beast::string_view(reason.data(), std::min<std::size_t>(reason.size(), 120)));
+    WriteNext();
+  }
+
+  void WriteNext() {
+    if (writing_ || !open_) return;
+    if (!frames_.empty()) {
+      writing_ = true;
+      ws_.text(true);
+      ws_.async_write(boost::asio::buffer(frames_.front()),
+                      boost::beast::bind_front_handler(&WebSocketSession::OnWrite, this->shared_from_this()));
+    } else if (closeRequested_) {
+      writing_ = true;
+      ws_.async_close(*closeRequested_,
+                      boost::beast::bind_front_handler(&WebSocketSession::OnClose, this->shared_from_this()));
+    }
+  }
+
+  void OnWrite(boost::beast::error_code error, std::size_t) {
+    writing_ = false;
+    frames_.pop_front();
+    if (error) {
+      open_ = false;
+      frames_.clear();
+      return;  // the pending read fails too and ends the link
+    }
+    WriteNext();
+  }
+
+  void OnClose(boost::beast::error_code) {
+    writing_ = false;
+    open_ = false;
+    frames_.clear();
+  }
+
+  boost::beast::websocket::stream<Stream> ws_;
+  boost::beast::flat_buffer buffer_;
+  SessionContext& context_;
+  const std::uint64_t number_;
+  const std::string origin_;
+  std::shared_ptr<PageLink> link_;
+
+  // On the strand:
+  std::deque<std::string> frames_;
+  std::optional<boost::beast::websocket::close_reason> closeRequested_;
+  bool writing_ = false;
+  bool open_ = true;
+};
+
+}  // namespace vaduna::connector
