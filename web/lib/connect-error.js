@@ -1,5 +1,3 @@
-// Why connect() failed.
-
 /**
  * @typedef {"not-running" | "origin-refused" | "permission-denied" | "timeout" | "protocol"} ConnectErrorCode
  */

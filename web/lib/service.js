@@ -4,7 +4,6 @@ import { HIDDEN_MEMBERS, memberLevels } from "./members.js";
 import { PropertySet } from "./property-set.js";
 import { asText } from "./text.js";
 
-
 /**
  * @callback ServiceMethod
  * @param {PropertySet} input the input set the client passed

@@ -79,7 +79,9 @@ test("whatever a member throws or rejects with is answered with an exception", a
       throw thrown;
     },
     Reject: () => Promise.reject(thrown),
+    Answer: () => revoked.proxy,
   });
+  assert.equal((await call(1, "Answer")).error?.kind, "exception"); // an answer that cannot be read
   for (const [value, message] of thrownValues) {
     thrown = value;
     for (const member of ["Throw", "Reject"]) {

@@ -129,16 +129,11 @@ const json::object& Table() {
   return table.as_object();
 }
 
-std::int64_t Integer(const json::value& v) {
-  if (!v.is_string()) return v.to_number<std::int64_t>();
-  std::int64_t out = 0;
-  std::from_chars(v.get_string().data(), v.get_string().data() + v.get_string().size(), out);
-  return out;
-}
-
-std::uint64_t Unsigned(const json::value& v) {
-  if (!v.is_string()) return v.to_number<std::uint64_t>();
-  std::uint64_t out = 0;
+// An integer of the notation: a number, or a string for 64-bit values beyond a double's precision.
+template <typename T = std::int64_t>
+T Integer(const json::value& v) {
+  if (!v.is_string()) return v.to_number<T>();
+  T out = 0;
   std::from_chars(v.get_string().data(), v.get_string().data() + v.get_string().size(), out);
   return out;
 }
@@ -201,8 +196,8 @@ class TableVariant {
  private:
   void Fill(VARTYPE type, const json::value& v, VARIANT& out) {
     switch (type) {
-      case VT_BOOL:
-        out.boolVal = static_cast<VARIANT_BOOL>(v.is_bool() ? (v.get_bool() ? VARIANT_TRUE : VARIANT_FALSE) : Integer(v));
+      case VT_BOOL:  // true, false, or the raw VARIANT_BOOL
+        out.boolVal = v.is_bool() ? (v.get_bool() ? VARIANT_TRUE : VARIANT_FALSE) : static_cast<SHORT>(Integer(v));
         break;
       case VT_I1: out.cVal = static_cast<CHAR>(Integer(v)); break;
       case VT_UI1: out.bVal = static_cast<BYTE>(Integer(v)); break;
@@ -213,7 +208,7 @@ class TableVariant {
       case VT_INT: out.intVal = static_cast<INT>(Integer(v)); break;
       case VT_UINT: out.uintVal = static_cast<UINT>(Integer(v)); break;
       case VT_I8: out.llVal = Integer(v); break;
-      case VT_UI8: out.ullVal = Unsigned(v); break;
+      case VT_UI8: out.ullVal = Integer<std::uint64_t>(v); break;
       case VT_R4: out.fltVal = static_cast<float>(Real(v)); break;
       case VT_R8: out.dblVal = Real(v); break;
       case VT_DATE: out.date = Real(v); break;
@@ -224,13 +219,13 @@ class TableVariant {
         DECIMAL decimal{};
         decimal.scale = d.contains("scale") ? static_cast<BYTE>(Integer(d.at("scale"))) : 0;
         decimal.sign = d.contains("negative") && d.at("negative").as_bool() ? DECIMAL_NEG : 0;
-        decimal.Hi32 = d.contains("hi32") ? static_cast<ULONG>(Unsigned(d.at("hi32"))) : 0;
-        decimal.Lo64 = d.contains("lo64") ? Unsigned(d.at("lo64")) : 0;
+        decimal.Hi32 = d.contains("hi32") ? static_cast<ULONG>(Integer<std::uint64_t>(d.at("hi32"))) : 0;
+        decimal.Lo64 = d.contains("lo64") ? Integer<std::uint64_t>(d.at("lo64")) : 0;
         out.decVal = decimal;
         break;
       }
-      case VT_DISPATCH: out.pdispVal = v.is_null() ? nullptr : refs_.Object(Unsigned(v.at("ref"))); break;
-      case VT_UNKNOWN: out.punkVal = refs_.Object(Unsigned(v.at("ref"))); break;
+      case VT_DISPATCH: out.pdispVal = v.is_null() ? nullptr : refs_.Object(Integer(v.at("ref"))); break;
+      case VT_UNKNOWN: out.punkVal = refs_.Object(Integer(v.at("ref"))); break;
       default: break;  // VT_EMPTY, VT_NULL
     }
     out.vt = type;
