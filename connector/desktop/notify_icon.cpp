@@ -106,6 +106,10 @@ LRESULT NotifyIcon::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case WM_COMMAND:
       Command(LOWORD(wParam));
       return 0;
+    case WM_ENDSESSION:
+      // The process ends as soon as this returns: the page is detached first.
+      if (wParam != FALSE && actions_.sessionEnding) actions_.sessionEnding();
+      return 0;
     case WM_TIMER:
       if (wParam == kTooltipTimer && changed_.exchange(false)) UpdateTooltip();
       return 0;

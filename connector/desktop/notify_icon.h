@@ -10,6 +10,7 @@
 //
 // The menu's commands are the window's WM_COMMAND ids; kPrepareMenu builds the
 // menu that the icon shows (tests read it and send the commands themselves).
+// The window also hears the end of the user's session (WM_ENDSESSION).
 #pragma once
 
 #include <windows.h>
@@ -32,6 +33,9 @@ class NotifyIcon {
     std::function<void()> quit;                            // asks the connector to stop; must not block
     std::function<void(const std::wstring& file)> open;    // opens the log; default: the shell's "open"
     std::function<void(const std::string& line)> note;     // for the log
+    // The user logs off or the system shuts down: stop the connector and return once it has ended (bounded).
+    // A program without a console hears of it only here.
+    std::function<void()> sessionEnding;
   };
 
   // Window messages.

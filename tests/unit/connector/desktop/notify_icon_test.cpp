@@ -41,18 +41,20 @@ class NotifyIconTest : public ::testing::Test {
             [this](const std::string& line) {
               std::lock_guard hold(notesLock_);
               notes_.push_back(line);
-            }};
+            },
+            [this] { ++sessionEnds_; }};
   }
 
   ScratchRoots scratch_;
   SiteStore store_;
   int quits_ = 0;  // the icon's thread, while the test waits in SendMessage
+  int sessionEnds_ = 0;
   std::vector<std::wstring> opened_;
   std::mutex notesLock_;
   std::vector<std::string> notes_;
 };
 
-TEST_F(NotifyIconTest, TheMenuListsTheSitesAndItsCommandsForgetOneOpenTheLogAndQuit) {
+TEST_F(NotifyIconTest, TheMenuAndTheWindowsMessagesForgetASiteOpenTheLogQuitAndEndWithTheSession) {
   ASSERT_EQ(S_OK, store_.Remember("https://a.example", true));
   ASSERT_EQ(S_OK, store_.Remember("https://b.example", false));
   NotifyIcon icon(store_, L"C:\\logs\\connector.log", Actions());
@@ -97,6 +99,10 @@ TEST_F(NotifyIconTest, TheMenuListsTheSitesAndItsCommandsForgetOneOpenTheLogAndQ
   EXPECT_EQ(0, quits_);
   ::SendMessageW(window, WM_COMMAND, NotifyIcon::kQuitCommand, 0);
   EXPECT_EQ(1, quits_);
+  ::SendMessageW(window, WM_ENDSESSION, FALSE, 0);  // the logoff was cancelled
+  EXPECT_EQ(0, sessionEnds_);
+  ::SendMessageW(window, WM_ENDSESSION, TRUE, 0);
+  EXPECT_EQ(1, sessionEnds_);
 
   // A menu made again lists what is left.
   const auto again = reinterpret_cast<HMENU>(::SendMessageW(window, NotifyIcon::kPrepareMenu, 0, 0));
