@@ -44,7 +44,7 @@ const values = [];
 (function collect(node, path) {
   for (const [key, value] of Object.entries(node)) {
     const where = path ? `${path}.${key}` : key;
-    if (["about", "productVersion", "appIdName"].includes(where)) continue;  // prose names the product too
+    if (["about", "productVersion", "appIdName", "desktop.consentDialogTitle"].includes(where)) continue;  // prose names the product too
     if (value !== null && typeof value === "object") collect(value, where);
     else if (typeof value === "string" && value.length >= 6) values.push({ where, text: value });
   }
