@@ -101,10 +101,14 @@ free_port() {
            s.listen(0, "127.0.0.1", () => { console.log(s.address().port); s.close(); });'
 }
 
+# What the packages carry from web/, as the package source names it.
+web_files() {
+  grep -o 'Source="$(var.WebDir)/[^"]*"' "$root/installer/vaduna.wxs" | sed 's|^Source="$(var.WebDir)/||; s|"$||'
+}
+
 # What the packages install, relative to the install folder.
 expected_files() {
-  printf '%s\n' "$server_name" "$connector_name" web/vaduna-page.js web/lib/contract.js web/package.json web/README.md \
-    web/PROTOCOL.md web/demo/index.html web/demo/demo.js web/demo/demo.css | LC_ALL=C sort
+  { printf '%s\n' "$server_name" "$connector_name"; web_files | sed 's|^|web/|'; } | LC_ALL=C sort
 }
 
 check_files() {
@@ -120,7 +124,7 @@ check_files() {
   for file in "$server_name" "$connector_name"; do
     cmp -s "$bin/$file" "$dir/$file" || fail "$label: $file differs from the built one"
   done
-  for file in vaduna-page.js lib/contract.js package.json README.md PROTOCOL.md demo/index.html demo/demo.js demo/demo.css; do
+  for file in $(web_files); do
     cmp -s "$root/web/$file" "$dir/web/$file" || fail "$label: web/$file differs from the source"
   done
 }
