@@ -26,11 +26,19 @@ export class Connection {
   reason = null;
   closeTimer = undefined;
 
-  constructor(socket, app, url, onDetach, resolveAttach, rejectAttach) {
+  /**
+   * @param {WebSocket} socket
+   * @param {object} app
+   * @param {string} url
+   * @param {{onDetach?: Function, onStatus?: Function, consentTimeout: number, onConsentPending(): void}} hooks
+   * @param {(link: Link) => void} resolveAttach
+   * @param {(error: ConnectError) => void} rejectAttach
+   */
+  constructor(socket, app, url, hooks, resolveAttach, rejectAttach) {
     this.socket = socket;
     this.app = app;
     this.url = url;
-    this.onDetach = onDetach;
+    this.hooks = hooks;
     this.resolveAttach = resolveAttach;
     this.rejectAttach = rejectAttach;
     this.closed = new Promise((resolve) => (this.resolveClosed = resolve));
@@ -45,7 +53,8 @@ export class Connection {
     this.opened = true;
     this.state = "greeting";
     const id = this.table.export(this.app);
-    if (!this.send({ op: "hello", v: PROTOCOL_VERSION, app: { $: "ref", id } })) this.table.unexport(id);
+    const hello = { op: "hello", v: PROTOCOL_VERSION, app: { $: "ref", id }, consentTimeout: this.hooks.consentTimeout };
+    if (!this.send(hello)) this.table.unexport(id);
   }
 
   receive(data) {
@@ -79,7 +88,13 @@ export class Connection {
       case "detached":
         this.end(typeof message.reason === "string" && message.reason !== "" ? message.reason : "closed");
         return;
+      case "status":
+        // The desktop user is asked first: connect() then waits for that answer instead of its own time-out.
+        if (message.state === "consent-pending" && this.state === "greeting") this.hooks.onConsentPending();
+        if (typeof message.state === "string" && message.state !== "") this.tell(this.hooks.onStatus, message.state);
+        return;
       case "error":
+        this.refusal = { code: message.code, message: String(message.message ?? "") };
         this.fail("error", `The connector reported: ${message.message}`);
         return;
       default:
@@ -203,13 +218,17 @@ export class Connection {
     if (!wasAttached) this.rejectAttach(this.attachFailure(reason));
     this.resolveClosed(reason);
     this.closeSocket();
-    if (wasAttached && !this.leaving && this.onDetach !== undefined) {
-      try {
-        this.onDetach(reason);
-      } catch (thrown) {
-        if (typeof globalThis.reportError === "function") globalThis.reportError(thrown);
-        else console.error(thrown);
-      }
+    if (wasAttached && !this.leaving) this.tell(this.hooks.onDetach, reason);
+  }
+
+  /** Calls the page's callback; what it throws is reported, not passed on to the socket's event. */
+  tell(callback, value) {
+    if (callback === undefined) return;
+    try {
+      callback(value);
+    } catch (thrown) {
+      if (typeof globalThis.reportError === "function") globalThis.reportError(thrown);
+      else console.error(thrown);
     }
   }
 
@@ -219,6 +238,12 @@ export class Connection {
         "not-running",
         `The Vaduna connector answered its status, but the WebSocket connection to ${this.url} failed. ` +
           `Check that the connector still runs and allows this site, and try again.`,
+      );
+    }
+    if (reason === "error" && this.refusal?.code === "consent-denied") {
+      return new ConnectError(
+        "consent-denied",
+        `The desktop user did not allow this site to use the desktop integration: ${this.refusal.message}`,
       );
     }
     if (reason === "error" || reason === "protocol-error") return new ConnectError("protocol", this.detail);

@@ -4,6 +4,15 @@
 export const DEFAULT_TIMEOUT_MS = 10_000;
 
 /**
+ * How long `connect()` waits for the desktop user's answer once the connector asks whether this site may attach,
+ * unless `options.consentTimeout` says otherwise.
+ */
+export const DEFAULT_CONSENT_TIMEOUT_MS = 60_000;
+
+/** How long one port of the search may take to answer before `connect()` tries the next one as well. */
+export const PORT_TIMEOUT_MS = 1_500;
+
+/**
  * Largest frame the page sends, in UTF-8 bytes. The connector closes the link on a larger frame, so a reply that
  * would exceed it is answered with an error instead: the call fails, the link stays.
  */

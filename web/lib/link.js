@@ -8,6 +8,14 @@
  * @typedef {"closed" | "replaced" | "shutdown" | "connection-lost" | "error" | "protocol-error" | string} DetachReason
  */
 
+/**
+ * A state the connector reports while the link lasts: `consent-pending` (the desktop user is being asked whether
+ * this site may attach), `server-lost` (the desktop server ended and the connector is replacing it),
+ * `reattached` (the page is attached to the new server, its objects as they were); a state word of a later
+ * connector passes through as it is.
+ * @typedef {"consent-pending" | "server-lost" | "reattached" | string} LinkStatus
+ */
+
 /** A page's attachment, from `connect()`. */
 export class Link {
   #connection;

@@ -30,7 +30,7 @@ class Target extends Base {
 test("hello offers the application as object 1; members resolve exactly, then case-insensitively, never Object's", async () => {
   const target = new Target();
   const { ws, call } = await attach(target);
-  assert.deepEqual(ws.sent[0], { op: "hello", v: 1, app: ref(1) });
+  assert.deepEqual(ws.sent[0], { op: "hello", v: 1, app: ref(1), consentTimeout: 60_000 });
   assert.deepEqual((await call(1, "Inherited")).value, "from the prototype");
   assert.deepEqual((await call(1, "INHERITED")).value, "from the prototype");
   assert.deepEqual((await call(1, "Label")).value, "plain value"); // a plain value is read

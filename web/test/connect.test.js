@@ -5,10 +5,11 @@ import { CONNECTOR_EXE, PROTOCOL_VERSION, STATUS_SERVICE } from "../lib/contract
 import { FakeWebSocket, attach, statusFetch, waitFor } from "../testing/fakes.js";
 
 const app = { Name: () => "Shop" };
+const fakes = { url: "ws://127.0.0.1:47999/", WebSocket: FakeWebSocket, fetch: statusFetch() };
 const networkError = () => Promise.reject(new TypeError("Failed to fetch"));
 
 /** connect() with a fetch that answers per request mode; resolves with the rejection's code and message. */
-async function failure({ cors = networkError, noCors = networkError, permissions, timeout, socket } = {}) {
+async function failure({ cors = networkError, noCors = networkError, socket, ...options } = {}) {
   FakeWebSocket.instances.length = 0;
   const requests = [];
   const fetch = (url, init) => {
@@ -18,7 +19,7 @@ async function failure({ cors = networkError, noCors = networkError, permissions
     }
     return (init.mode === "cors" ? cors : noCors)(init);
   };
-  const pending = connect(app, { url: "ws://127.0.0.1:47999/", WebSocket: FakeWebSocket, fetch, permissions, timeout });
+  const pending = connect(app, { url: "ws://127.0.0.1:47999/", WebSocket: FakeWebSocket, fetch, ...options });
   if (socket) socket(await waitFor(() => FakeWebSocket.instances[0]));
   const error = await pending.then(() => assert.fail("connected"), (e) => e);
   assert.ok(error instanceof Error);
@@ -139,4 +140,44 @@ test("a call still running when the link ends sends nothing", async () => {
   await new Promise((resolve) => setTimeout(resolve, 5));
   assert.equal(ws.sent.length, sent);
   assert.equal(link.objectCount, 0);
+});
+
+test("the desktop user's consent: connect() waits consentTimeout for it, and a Deny rejects", async () => {
+  const statuses = [];
+  const asking = (answer) => ({
+    cors: statusFetch(),
+    timeout: 30,
+    consentTimeout: 120,
+    onStatus: (state) => statuses.push(state),
+    async socket(ws) {
+      ws.open();
+      assert.equal(ws.sent[0].consentTimeout, 120);
+      ws.push({ op: "status", state: "consent-pending" });
+      await new Promise((resolve) => setTimeout(resolve, 60)); // past `timeout`
+      answer(ws);
+    },
+  });
+  const denied = await failure(asking((ws) => ws.push({ op: "error", code: "consent-denied", message: "No" })));
+  assert.equal(denied.code, "consent-denied");
+  assert.match(denied.message, /did not allow this site.*No/);
+  const unanswered = await failure(asking(() => {}));
+  assert.equal(unanswered.code, "timeout");
+  assert.match(unanswered.message, /120 s|0\.12 s/);
+  assert.deepEqual(statuses, ["consent-pending", "consent-pending"]);
+
+  FakeWebSocket.instances.length = 0;
+  const pending = connect(app, { ...asking((ws) => ws.push({ op: "attached", v: 1 })), ...fakes });
+  await asking((ws) => ws.push({ op: "attached", v: 1 })).socket(await waitFor(() => FakeWebSocket.instances[0]));
+  assert.equal((await pending).attached, true);
+});
+
+test("the link outlives a lost server: status reaches onStatus, calls go on, onDetach stays silent", async () => {
+  const statuses = [];
+  const { link, ws, call, onDetach } = await attach(app, { onStatus: (state) => statuses.push(state) });
+  for (const state of ["server-lost", "reattached", "later-state"]) ws.push({ op: "status", state });
+  ws.push({ op: "status" }); // no state: nothing to tell
+  assert.deepEqual(statuses, ["server-lost", "reattached", "later-state"]);
+  assert.equal(link.attached, true);
+  assert.equal((await call(1, "Name")).value, "Shop");
+  assert.deepEqual(onDetach, []);
 });
