@@ -132,16 +132,19 @@ export class Connection {
 
   reply(rid, result) {
     let exported;
-    let frame;
+    let text;
     try {
-      frame =
+      const frame =
         "error" in result
           ? { op: "reply", rid, error: result.error }
           : { op: "reply", rid, value: toWire(result.value, (object) => (exported = this.table.export(object))) };
+      text = JSON.stringify(frame);
     } catch (thrown) {
-      frame = { op: "reply", rid, error: errorOf(thrown) };
+      // errorOf never throws and its reply is two strings: this one always goes out.
+      text = JSON.stringify({ op: "reply", rid, error: errorOf(thrown) });
+      if (exported !== undefined) this.table.unexport(exported);
+      exported = undefined;
     }
-    const text = JSON.stringify(frame);
     let sent = false;
     if (text.length > MAX_FRAME_BYTES / 3 && utf8Length(text) > MAX_FRAME_BYTES) {
       const message = `The answer is too large to send: the connector takes messages up to ${MAX_FRAME_BYTES} bytes`;
