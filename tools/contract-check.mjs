@@ -19,19 +19,19 @@ function webContractText() {
   return `// Generated from interface/contract.json by tools/contract-check.mjs --write; do not edit.
 // The names and numbers that the page library shares with the connector.
 
-/** Version of the protocol between this library and the connector. */
+/** Version of the protocol between this library and the connector. @type {number} */
 export const PROTOCOL_VERSION = ${JSON.stringify(c.protocolVersion)};
 
-/** The connector's loopback port unless it is told otherwise. */
+/** The first connector's loopback port. @type {number} */
 export const DEFAULT_PORT = ${JSON.stringify(c.defaultPort)};
 
-/** How many ports, from DEFAULT_PORT on, a connector may listen on: each user's takes the first free one. */
+/** How many ports, from DEFAULT_PORT on, connectors listen on: each user's takes the first free one. @type {number} */
 export const PORT_COUNT = ${JSON.stringify(c.portCount)};
 
-/** The service name that the connector's /status answers with. */
+/** The service name that the connector's /status answers with. @type {string} */
 export const STATUS_SERVICE = ${JSON.stringify(c.statusService)};
 
-/** The connector's executable, for messages that tell the user what to start. */
+/** The connector's executable, for messages that tell the user what to start. @type {string} */
 export const CONNECTOR_EXE = ${JSON.stringify(`${contract.connectorExecutable}.exe`)};
 `;
 }

@@ -27,7 +27,20 @@ tried="${XDG_CACHE_HOME:-$HOME/.cache}/vaduna-setup-optional-tried"
 if [ ${#missing[@]} -eq 0 ] && [ -n "$(find "$tried" -mmin -1440 2>/dev/null)" ]; then
   missing_optional=()
 fi
-[ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && exit 0
+# The page library's dev dependency (TypeScript, which checks its declarations) as web/package-lock.json pins
+# it, installed again only when the lock changed.
+web_packages() {
+  local web
+  web="$(cd "$(dirname "${BASH_SOURCE[0]}")/../web" && pwd)"
+  cmp -s "$web/package-lock.json" "$web/node_modules/.setup-lock" && return 0
+  echo "setup: npm ci in web/"
+  (cd "$web" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  cp "$web/package-lock.json" "$web/node_modules/.setup-lock"
+}
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ]; then
+  web_packages
+  exit 0
+fi
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -52,3 +65,4 @@ if [ ${#missing_optional[@]} -gt 0 ]; then
     mkdir -p "$(dirname "$tried")" && touch "$tried"
   fi
 fi
+web_packages

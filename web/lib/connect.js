@@ -11,7 +11,10 @@ import { DEFAULT_CONSENT_TIMEOUT_MS, DEFAULT_TIMEOUT_MS, PORT_TIMEOUT_MS } from 
 /** @typedef {import("./link.js").LinkStatus} LinkStatus */
 /** @typedef {import("./diagnosis.js").Endpoint} Endpoint */
 
-/** The first connector's URL: the one a single user's connector listens on. */
+/**
+ * The first connector's URL: the one a single user's connector listens on.
+ * @type {string}
+ */
 export const DEFAULT_URL = `ws://127.0.0.1:${DEFAULT_PORT}/`;
 
 /**

@@ -20,11 +20,15 @@
 export class Link {
   #connection;
 
+  /** Made by connect(), not by pages. @param {import("./connection.js").Connection} connection */
   constructor(connection) {
     this.#connection = connection;
   }
 
-  /** The connector's WebSocket URL. */
+  /**
+   * The connector's WebSocket URL.
+   * @returns {string}
+   */
   get url() {
     return this.#connection.url;
   }
@@ -34,7 +38,10 @@ export class Link {
     return this.#connection.state === "attached" && !this.#connection.leaving;
   }
 
-  /** How many page objects the connector holds references to (0 once the link ended). */
+  /**
+   * How many page objects the connector holds references to (0 once the link ended).
+   * @returns {number}
+   */
   get objectCount() {
     return this.#connection.table.size;
   }

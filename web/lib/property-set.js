@@ -4,10 +4,15 @@ import { decodeSet, encodeSet } from "./property-set-encoding.js";
 import { asText } from "./text.js";
 
 /**
+ * A value that a property set keeps as its string (null and undefined as "").
+ * @typedef {string | number | boolean | null | undefined} Text
+ */
+
+/**
  * @typedef {object} PropertySetInit
  * @property {string} [type]
  * @property {string} [value]
- * @property {Record<string, unknown> | Iterable<[string, unknown]>} [properties] names and values (made strings)
+ * @property {Record<string, Text> | Iterable<[string, Text]>} [properties] names and values (made strings)
  * @property {Iterable<PropertySet | PropertySetInit>} [children]
  */
 
@@ -43,7 +48,10 @@ export class PropertySet {
 
   // ---- Members called by the server ----
 
-  /** The property's value, or "" when there is none. */
+  /**
+   * The property's value, or "" when there is none.
+   * @param {string} name
+   */
   GetProperty(name) {
     return this.#properties.get(asText(name)) ?? "";
   }
@@ -51,6 +59,8 @@ export class PropertySet {
   /**
    * Sets a property, adding it at the end or replacing its value in place. The empty name is refused: the
    * iteration members answer "" for "no more properties", so such a property could never be listed.
+   * @param {string} name
+   * @param {Text} value
    */
   SetProperty(name, value) {
     name = asText(name);
@@ -58,11 +68,15 @@ export class PropertySet {
     this.#properties.set(name, asText(value));
   }
 
+  /** @param {string} name */
   PropertyExists(name) {
     return this.#properties.has(asText(name));
   }
 
-  /** true when the property was there. A running iteration goes on with the next property. */
+  /**
+   * true when the property was there. A running iteration goes on with the next property.
+   * @param {string} name
+   */
   RemoveProperty(name) {
     return this.#properties.delete(asText(name));
   }
@@ -88,6 +102,7 @@ export class PropertySet {
     return this.#type;
   }
 
+  /** @param {Text} type */
   SetType(type) {
     this.#type = asText(type);
     return true;
@@ -97,6 +112,7 @@ export class PropertySet {
     return this.#value;
   }
 
+  /** @param {Text} value */
   SetValue(value) {
     this.#value = asText(value);
     return true;
@@ -111,14 +127,21 @@ export class PropertySet {
     this.#cursor = null;
   }
 
-  /** Appends a child set; false (nothing added) for anything but a PropertySet, or one that contains this set. */
+  /**
+   * Appends a child set; false (nothing added) for anything but a PropertySet, or one that contains this set.
+   * @param {PropertySet} child
+   */
   AddChild(child) {
     if (!this.#acceptsChild(child)) return false;
     this.#children.push(child);
     return true;
   }
 
-  /** Inserts a child before `index`, clamped to the list (negative: first, past the end: last). */
+  /**
+   * Inserts a child before `index`, clamped to the list (negative: first, past the end: last).
+   * @param {PropertySet} child
+   * @param {number} index
+   */
   InsertChildAt(child, index) {
     if (!(child instanceof PropertySet)) throw new TypeError("InsertChildAt: the child must be a PropertySet");
     if (!this.#acceptsChild(child)) throw new RangeError("InsertChildAt: the child contains this set");
@@ -127,7 +150,10 @@ export class PropertySet {
     this.#children.splice(Math.min(Math.max(at, 0), this.#children.length), 0, child);
   }
 
-  /** Removes the child at `index`; false when there is none. */
+  /**
+   * Removes the child at `index`; false when there is none.
+   * @param {number} index
+   */
   RemoveChild(index) {
     const at = this.#childIndex(index);
     if (at < 0) return false;
@@ -135,7 +161,10 @@ export class PropertySet {
     return true;
   }
 
-  /** The child at `index`, or null when there is none. */
+  /**
+   * The child at `index`, or null when there is none.
+   * @param {number} index
+   */
   GetChild(index) {
     const at = this.#childIndex(index);
     return at < 0 ? null : this.#children[at];
@@ -153,6 +182,7 @@ export class PropertySet {
   /**
    * Replaces the whole content with the set encoded in `text`. Text that EncodeAsString did not make throws a
    * SyntaxError and leaves the set as it was.
+   * @param {string} text
    */
   DecodeFromString(text) {
     const decoded = decodeSet(asText(text));
@@ -173,21 +203,30 @@ export class PropertySet {
 
   // ---- JS accessors ----
 
-  /** The property's value, or undefined when there is none. */
+  /**
+   * The property's value, or undefined when there is none.
+   * @param {string} name
+   */
   get(name) {
     return this.#properties.get(asText(name));
   }
 
-  /** Sets a property (see SetProperty); returns the set, for chaining. */
+  /**
+   * Sets a property (see SetProperty); returns the set, for chaining.
+   * @param {string} name
+   * @param {Text} value
+   */
   set(name, value) {
     this.SetProperty(name, value);
     return this;
   }
 
+  /** @param {string} name */
   has(name) {
     return this.PropertyExists(name);
   }
 
+  /** @param {string} name */
   delete(name) {
     return this.RemoveProperty(name);
   }
@@ -200,6 +239,7 @@ export class PropertySet {
     return this.#type;
   }
 
+  /** @param {Text} type */
   set type(type) {
     this.SetType(type);
   }
@@ -208,6 +248,7 @@ export class PropertySet {
     return this.#value;
   }
 
+  /** @param {Text} value */
   set value(value) {
     this.SetValue(value);
   }
@@ -264,6 +305,7 @@ export class PropertySet {
     return Number.isInteger(at) && at >= 0 && at < this.#children.length ? at : -1;
   }
 
+  /** @param {PropertySet} set */
   static #partsOf = (set) => ({
     type: set.#type,
     value: set.#value,

@@ -1,0 +1,16 @@
+export { PropertySet } from "./lib/property-set.js";
+export { ConnectError } from "./lib/connect-error.js";
+export type ConnectOptions = import("./lib/connect.js").ConnectOptions;
+export type Link = import("./lib/link.js").Link;
+export type DetachReason = import("./lib/link.js").DetachReason;
+export type LinkStatus = import("./lib/link.js").LinkStatus;
+export type ConnectErrorCode = import("./lib/connect-error.js").ConnectErrorCode;
+export type PropertySetInit = import("./lib/property-set.js").PropertySetInit;
+export type Text = import("./lib/property-set.js").Text;
+export type ServiceMethod = import("./lib/service.js").ServiceMethod;
+export type ApplicationOptions = import("./lib/service.js").ApplicationOptions;
+export type PageApplication = import("./lib/service.js").PageApplication;
+export { PROTOCOL_VERSION, DEFAULT_PORT, PORT_COUNT } from "./lib/contract.js";
+export { DEFAULT_TIMEOUT_MS, DEFAULT_CONSENT_TIMEOUT_MS, PORT_TIMEOUT_MS, MAX_FRAME_BYTES, CLOSE_TIMEOUT_MS } from "./lib/limits.js";
+export { Service, createApplication } from "./lib/service.js";
+export { DEFAULT_URL, DEFAULT_PORTS, connect } from "./lib/connect.js";
