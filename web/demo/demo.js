@@ -1,16 +1,18 @@
 // The demo web application: an "Account Service" offered to desktop clients through the connector. It
-// connects on load (connector URL from ?bridge=ws://127.0.0.1:PORT/), shows its connection state and lists every
+// connects on load (to the connector URL of ?bridge=ws://127.0.0.1:PORT/, else to this user's connector on the ports
+// connectors listen on), shows its connection state and lists every
 // call it receives. window.vadunaDemo = { state, calls, ... } lets a test read the same.
 
-import { connect, createApplication, DEFAULT_URL, PropertySet, Service } from "../vaduna-page.js";
+import { connect, createApplication, DEFAULT_PORTS, PropertySet, Service } from "../vaduna-page.js";
 
-const bridge = new URLSearchParams(location.search).get("bridge") || DEFAULT_URL;
+const bridge = new URLSearchParams(location.search).get("bridge") || undefined;
 
 /**
  * @type {{state: string, reason: string | null, error: {code: string, message: string} | null, url: string,
  *   calls: {time: string, service: string, method: string, input: Record<string, string>, result: string,
  *   ok: boolean | null}[]}}
- * state: "connecting", "attached", "detached" (reason says why) or "failed" (error says why).
+ * state: "connecting", "attached", "detached" (reason says why) or "failed" (error says why); url: the connector's
+ * once attached.
  */
 const demo = { state: "starting", reason: null, error: null, url: bridge, calls: [] };
 window.vadunaDemo = demo;
@@ -174,7 +176,8 @@ function showStatus(cell, status) {
 
 const connection = document.getElementById("connection");
 const reconnect = document.getElementById("reconnect");
-document.getElementById("url").textContent = bridge;
+document.getElementById("url").textContent =
+  bridge ?? `127.0.0.1, ports ${DEFAULT_PORTS[0]} to ${DEFAULT_PORTS.at(-1)}`;
 
 function show(state, detail) {
   demo.state = state;
@@ -195,7 +198,14 @@ async function start() {
         demo.reason = reason;
         show("detached", reasonText(reason));
       },
+      onStatus(state) {
+        if (state === "consent-pending") show("connecting", "waiting for the desktop user to allow this site…");
+        if (state === "server-lost") show("attached", "the desktop server ended; the connector is starting another…");
+        if (state === "reattached") show("attached", "attached to the new desktop server");
+      },
     });
+    demo.url = link.url;
+    document.getElementById("url").textContent = link.url;
     show("attached", "desktop programs can now use the Account Service");
     window.addEventListener("pagehide", () => link.close(), { once: true });
   } catch (error) {
