@@ -9,9 +9,9 @@
  * @typedef {{kind: string, endpoint: Endpoint, error?: unknown, protocol?: number, detail?: string}} Finding
  */
 /**
- * The first of `endpoints`, in order, whose /status answers as this user's connector. A port that has not answered
- * within `portTimeout` ms does not hold up the next one, but its answer still counts when it comes (a browser's
- * local network access prompt holds every request until the user answers it). Throws a ConnectError naming what
+ * Asks the /status of `endpoints` in order and answers the first to answer as this user's connector. A port that has
+ * not answered within `portTimeout` ms does not hold up the next one, but its answer still counts when it comes (a
+ * browser's local network access prompt holds every request until the user answers it). Throws a ConnectError naming what
  * was found when none is this user's; returns undefined once `signal` is aborted.
  * @param {typeof fetch} fetchFunction
  * @param {{query(descriptor: {name: string}): Promise<{state: string}>} | undefined} permissions
