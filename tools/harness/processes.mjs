@@ -95,6 +95,7 @@ export function start(command, args = [], { name = command, env, cwd, stdout = "
     stdio: ["ignore", target(stdout), target(stderr)],
   });
   for (const fd of files) closeSync(fd);
+  child.on("error", () => {});  // a program that cannot start: reported below, by its missing pid
   const owned = new Child(name, child);
   owned.process = child;
   if (owned.pid === undefined) {

@@ -40,11 +40,12 @@ export async function startStaticServer(work, site) {
   return { child, origin: `http://127.0.0.1:${port}` };
 }
 
-// The connector of prefix on a free port with args (--allow-origin, --call-timeout), verbose, its log
-// as JSON events in work/connector.log.
-export async function startConnector(prefix, work, build, args = []) {
+// The connector of prefix on a free port with args (--allow-origin, --call-timeout), verbose unless
+// told otherwise (a line per call costs time), its log as JSON events in work/connector.log.
+export async function startConnector(prefix, work, build, args = [], { verbose = true } = {}) {
   const logFile = path.join(work, "connector.log");
-  const child = prefix.start(path.join(build, "bin", connectorFile), ["--port", "0", "--verbose", "--log-format", "json", ...args], {
+  const flags = ["--port", "0", "--log-format", "json", ...(verbose ? ["--verbose"] : []), ...args];
+  const child = prefix.start(path.join(build, "bin", connectorFile), flags, {
     name: "connector",
     stdout: path.join(work, "connector.out"),
     stderr: logFile,
@@ -76,11 +77,11 @@ export async function startConnector(prefix, work, build, args = []) {
 // Starts the static server on site, the connector and, when browser is named, that browser on the page.
 // connectorArgs: a function of the site's origin (default: allow that origin). Returns the pieces.
 export async function startStack({
-  prefix, build, work, site, connectorArgs, browser = "chromium", browserArgs, page = "index.html",
+  prefix, build, work, site, connectorArgs, verbose, browser = "chromium", browserArgs, page = "index.html",
 }) {
   const web = await startStaticServer(work, site);
   const args = connectorArgs ? connectorArgs(web.origin) : ["--allow-origin", web.origin];
-  const connector = await startConnector(prefix, work, build, args);
+  const connector = await startConnector(prefix, work, build, args, { verbose });
   const stack = {
     web,
     origin: web.origin,
