@@ -105,9 +105,15 @@ busy_programs() {
 # while the connector of a logon still runs from the installed folder, may
 # fail without a log). $1 names the step for a failure.
 settle() {
-  local i
+  local i busy first=""
   for ((i = 0; i < $2 * 10; i++)); do
-    [ -z "$(busy_programs)" ] && return 0
+    busy="$(busy_programs)"
+    if [ -z "$busy" ]; then
+      # What was waited for, to tell how long a step's end outlasts it.
+      [ "$i" -eq 0 ] || echo "  $1: waited $((i / 10)).$((i % 10)) s for $(cut -d' ' -f2- <<<"$first" | tr '\n' ';')"
+      return 0
+    fi
+    [ "$i" -gt 0 ] || first="$busy"
     sleep 0.1
   done
   fail "$1: programs of the prefix still running after $2 s: $(busy_programs | tr '\n' ';')"
