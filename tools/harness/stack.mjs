@@ -53,7 +53,7 @@ export async function startConnector(prefix, work, build, args = [], { verbose =
   const log = new ConnectorLog(logFile);
   const listening = await waitFor(
     () => {
-      if (!child.alive) throw new Error(`the connector ended at its start: ${log.text()}`);
+      if (!child.alive) throw new Error(`the connector ended at its start (${JSON.stringify(child.exit)}): ${log.text()}`);
       return log.first({ event: "listening" });
     },
     { timeoutMs: 60_000, what: "the connector's listening" },
