@@ -35,7 +35,7 @@ void Attachment::Attach(const std::shared_ptr<PageLink>& link) noexcept {
   }
   if (link->ended()) return;  // gone before its turn; its PageEnded follows
   if (current_) {
-    log_.Write("page " + std::to_string(link->number()) + " replaces page " + std::to_string(current_->number()));
+    log_.Write("replaced", {.page = link->number(), .previous = current_->number()});
     Leave(DetachReason::kReplaced);
   }
   const ComPtr<IDispatch> application = link->Application();
@@ -72,7 +72,7 @@ void Attachment::Attach(const std::shared_ptr<PageLink>& link) noexcept {
   attached_.store(true);
   ::SetEvent(ready_.get());
   if (link->ReportAttached()) {
-    log_.Write("page " + std::to_string(link->number()) + " attached to the server");
+    log_.Write("attached", {.page = link->number()});
   }
   // Otherwise the page went while it was being attached: its PageEnded job detaches it.
 }
@@ -80,7 +80,7 @@ void Attachment::Attach(const std::shared_ptr<PageLink>& link) noexcept {
 void Attachment::Ended(const std::shared_ptr<PageLink>& link) noexcept {
   if (link == current_) {
     DetachFromServer();
-    log_.Write("page " + std::to_string(link->number()) + " detached from the server");
+    log_.Write("detached", {.page = link->number()});
   }
   link->DisconnectObjects();
 }
@@ -91,7 +91,7 @@ void Attachment::Leave(DetachReason reason) noexcept {
   leaving->Detach(reason);  // told first: its pending calls fail now, and nothing reaches it any more
   DetachFromServer();
   leaving->DisconnectObjects();
-  log_.Write("page " + std::to_string(leaving->number()) + " detached from the server");
+  log_.Write("detached", {.page = leaving->number()});
 }
 
 void Attachment::DetachFromServer() noexcept {
@@ -100,7 +100,7 @@ void Attachment::DetachFromServer() noexcept {
   if (ready_) ::ResetEvent(ready_.get());
   if (serverApplication_) {
     const HRESULT hr = CallByName(serverApplication_.Get(), L"OnUnload");
-    if (FAILED(hr)) log_.Write("OnUnload failed with " + HexCode(hr));
+    if (FAILED(hr)) log_.Write("unload_failed", {.result = HexCode(hr)});
     serverApplication_.Reset();
   }
   ready_.reset();

@@ -44,7 +44,7 @@ void Listener::Accept() {
 void Listener::OnAccept(boost::beast::error_code error, tcp::socket socket) {
   if (error == net::error::operation_aborted || !acceptor_.is_open()) return;  // stopped
   if (error) {
-    context_.log.Write("accepting a connection failed: " + error.message());
+    context_.log.Write("accept_failed", {.message = error.message()});
   } else {
     StartSession(std::move(socket), context_);
   }

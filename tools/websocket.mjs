@@ -1,7 +1,7 @@
 // A small WebSocket client over node:net (any Node from 18 on, which has no
 // WebSocket of its own): the handshake with exactly the headers a caller
 // chooses, frames built by hand (also those no WebSocket library sends), and
-// the frames that come back, parsed. tools/devtools.mjs talks to Chromium with
+// the frames that come back, parsed. the harness (tools/harness/chromium.mjs) talks to Chromium with
 // it; the browser tests' hostile_client.mjs sends the connector what a page
 // never should.
 

@@ -8,26 +8,15 @@
 ' Ends normally (no WScript.Quit), so that every object is released.
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(label, actual, expected)
-  If actual = expected Then
-    passed = passed + 1
-    WScript.Echo "    ok    " & label & " = " & actual
-  Else
-    failed = failed + 1
-    WScript.Echo "    FAIL  " & label & " = " & actual & " (expected " & expected & ")"
-  End If
-End Sub
+'#include checks.vbs
+showChecks = True
 
 Sub Say(text)
   WScript.Echo text
 End Sub
 
 Dim app, service, query, answer, record, balance, copy, missing, unknown, bare, i, count
-Dim errNumber, errDescription, errSource, nameResult
+Dim nameResult
 
 Say "1. The client creates the server's application object: the web page answers"
 Set app = CreateObject("Vaduna.Desktop_Integration_Application")

@@ -1,6 +1,7 @@
-// The web page's script side: the script application object, its services and
-// its property sets. The server calls every member by name; the page host
-// reads the global "pageApplication" and attaches it to the server.
+// The classic page host's page, shared by the demo, the serving tests and the
+// bench: the script application object, its services and its property sets.
+// The server calls every member by name; the page host reads the global
+// "pageApplication" and attaches it to the server.
 // Written for the JScript engine (third edition: var, function objects).
 
 function log(text) {
@@ -163,6 +164,8 @@ AccountService.prototype.Name = function () { return this.name; };
 // the number of records, one child "Account" per record.
 // "Echo": returns the input set itself.
 // "Nothing": runs and returns no property set.
+// "Slow": keeps the call busy for the input property "Seconds" (the page
+// process may be ended meanwhile), then echoes.
 // Any other method fails, which the server reports as a failed call.
 AccountService.prototype.InvokeMethod = function (method, input) {
   log(this.name + "." + method + "(" + describe(input) + ")");
@@ -186,6 +189,11 @@ AccountService.prototype.InvokeMethod = function (method, input) {
   }
   if (method == "Echo") return input;
   if (method == "Nothing") return null;
+  if (method == "Slow") {
+    var until = new Date().getTime() + 1000 * Number(input.GetProperty("Seconds"));
+    while (new Date().getTime() < until) {}
+    return input;
+  }
   throw new Error("Account Service has no method " + method);
 };
 

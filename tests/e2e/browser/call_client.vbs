@@ -3,18 +3,7 @@
 ' "N passed, N failed".
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(label, actual, expected)
-  If actual = expected Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & label & ": got [" & actual & "], expected [" & expected & "]"
-  End If
-End Sub
+'#include checks.vbs
 
 Dim app, service, query, decoded, encoded
 

@@ -5,26 +5,7 @@
 ' so the runner demands that line.
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(label, actual, expected)
-  If actual = expected Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & label & ": got [" & actual & "], expected [" & expected & "]"
-  End If
-End Sub
-
-' The error a call raised, captured by the caller right after the call.
-Dim errNumber, errDescription
-Sub CaptureError()
-  errNumber = Err.Number
-  errDescription = Err.Description
-  Err.Clear
-End Sub
+'#include checks.vbs
 
 Dim app, service, again, missing, city, text
 

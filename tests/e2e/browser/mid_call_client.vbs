@@ -6,20 +6,9 @@
 ' N failed".
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
+'#include checks.vbs
 
-Sub Check(label, actual, expected)
-  If actual = expected Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & label & ": got [" & actual & "], expected [" & expected & "]"
-  End If
-End Sub
-
-Dim app, service, query, answer, done, start, took, errNumber, errDescription, errSource
+Dim app, service, query, answer, done, start, took
 
 Set app = CreateObject("Vaduna.Desktop_Integration_Application")
 Set service = app.GetService("Text Service")

@@ -6,26 +6,7 @@
 ' disturbing the new one. Ends with "N passed, N failed".
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(label, actual, expected)
-  If actual = expected Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & label & ": got [" & actual & "], expected [" & expected & "]"
-  End If
-End Sub
-
-Dim errNumber, errDescription, errSource
-Sub CaptureError()
-  errNumber = Err.Number
-  errDescription = Err.Description
-  errSource = Err.Source
-  Err.Clear
-End Sub
+'#include checks.vbs
 
 Sub CheckOutOfScope(label, source)
   Check label & " raises DISP_E_EXCEPTION", Hex(errNumber), "80020009"

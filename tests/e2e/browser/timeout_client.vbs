@@ -5,20 +5,9 @@
 ' runner to check. Ends with "N passed, N failed".
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
+'#include checks.vbs
 
-Sub Check(label, actual, expected)
-  If actual = expected Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & label & ": got [" & actual & "], expected [" & expected & "]"
-  End If
-End Sub
-
-Dim app, service, query, answer, lateAnswer, errNumber
+Dim app, service, query, answer, lateAnswer
 
 ' Calls method through the service, timed; prints how long it took.
 Function TimedCall(method)

@@ -32,7 +32,25 @@ for iid in "$@"; do interface_ids+=("{$iid}"); done
 
 . "$root/tools/wine-env.sh"
 . "$root/tests/e2e/registration/registration_listing.sh"
-. "$root/tests/e2e/serving/serving.sh"  # prefix_pids, server_pids, wait_server_gone
+
+# Pids of the processes of this prefix whose command line holds $1 (other prefixes run the same programs).
+prefix_pids() {
+  local pid args
+  ps -eo pid=,args= | while read -r pid args; do
+    case "$args" in *"$1"*) ;; *) continue ;; esac
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+
+# Waits, at most $1 seconds, until no server of this prefix runs; status 1 on time-out.
+wait_server_gone() {
+  local i
+  for ((i = 0; i < $1 * 10; i++)); do
+    [ -z "$(prefix_pids "$server_name")" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
 
 server_name=VadunaAx_Desktop_Integration_20444.exe
 connector_name=vaduna_page_bridge.exe
@@ -65,13 +83,53 @@ fi
 
 win() { registration_win_path "$1"; }
 
+# Windows programs of the prefix that are not Wine's resident ones (which run
+# as long as its wineserver does): msiexec and the custom-action server it
+# leaves behind for a while, a connector a logon started, reg, wineboot.
+# One "PID COMMAND LINE" a line; Wine shows a process's Windows command line.
+busy_programs() {
+  local pid args
+  ps -eo pid=,args= | while read -r pid args; do
+    case "$args" in [A-Za-z]:\\*) ;; *) continue ;; esac
+    case "$args" in
+      *\\services.exe* | *\\winedevice.exe* | *\\plugplay.exe* | *\\rpcss.exe* | *\\explorer.exe* | \
+        *\\svchost.exe* | *\\conhost.exe*) continue ;;
+    esac
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid $args"
+  done
+}
+
+# Waits, at most $2 seconds, until no program of the prefix runs but Wine's
+# resident ones: the next step must not meet the end of the last (an msiexec
+# started while the one before still finishes in its custom-action server, or
+# while the connector of a logon still runs from the installed folder, may
+# fail without a log). $1 names the step for a failure.
+settle() {
+  local i busy first=""
+  for ((i = 0; i < $2 * 10; i++)); do
+    busy="$(busy_programs)"
+    if [ -z "$busy" ]; then
+      # What was waited for, to tell how long a step's end outlasts it.
+      [ "$i" -eq 0 ] || echo "  $1: waited $((i / 10)).$((i % 10)) s for $(cut -d' ' -f2- <<<"$first" | tr '\n' ';')"
+      return 0
+    fi
+    [ "$i" -gt 0 ] || first="$busy"
+    sleep 0.1
+  done
+  fail "$1: programs of the prefix still running after $2 s: $(busy_programs | tr '\n' ';')"
+}
+
 # msiexec OPERATION PACKAGE LOG [PROPERTY=VALUE...]; status: msiexec's exit
-# code (its low byte). The verbose log goes to $work/LOG.
+# code (its low byte). The verbose log goes to $work/LOG. It starts on a
+# settled prefix, and the next step waits until it has wholly ended.
 msiexec_run() {
-  local operation="$1" package="$2" log="$3"
+  local operation="$1" package="$2" log="$3" status=0
   shift 3
+  settle "before msiexec $operation ($log)" 120
   wine64 msiexec "$operation" "$(win "$package")" /qn /l*v "$(win "$work/$log")" "$@" \
-    </dev/null >/dev/null 2>&1
+    </dev/null >/dev/null 2>&1 || status=$?
+  settle "after msiexec $operation ($log)" 120
+  return "$status"
 }
 
 # The property NAME of a package's Property table.
@@ -255,6 +313,8 @@ check_connector_at_logon() {
     sleep 0.1
   done
   [ -z "$(prefix_pids "$connector_name")" ] || fail "$label: the connector did not end"
+  # wineboot's own start of the session (its Run entries, the services it starts) ends before the next step.
+  settle "$label: after the logon" 120
 }
 
 # /Diagnose of the installed server: its report in $work/diagnosis.txt, status its exit code.

@@ -1,17 +1,8 @@
 ' A client that hands the server its own application object as the page's:
 ' the attachment is refused (no hang), and a later call meets no page.
 Option Explicit
-Dim app, passed, failed, name
-passed = 0
-failed = 0
-Sub Check(label, actual, expected)
-  If actual = expected Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & label & ": got [" & actual & "], expected [" & expected & "]"
-  End If
-End Sub
+Dim app, name
+'#include checks.vbs
 
 Set app = CreateObject("Vaduna.Desktop_Integration_Application")
 On Error Resume Next

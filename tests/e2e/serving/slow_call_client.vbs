@@ -2,17 +2,8 @@
 ' ended: the call fails with a recorded error, and so do later calls.
 ' Prints "calling" just before the slow call so the runner knows when.
 Option Explicit
-Dim app, service, query, answer, done, passed, failed
-passed = 0
-failed = 0
-Sub Check(label, actual, expected)
-  If actual = expected Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & label & ": got [" & actual & "], expected [" & expected & "]"
-  End If
-End Sub
+Dim app, service, query, answer, done
+'#include checks.vbs
 
 Set app = CreateObject("Vaduna.Desktop_Integration_Application")
 Set service = app.GetService("Account Service")

@@ -1,0 +1,228 @@
+// The browser end-to-end cases: a web page in headless Chromium attaches to the real server (registered
+// once in this folder's Wine prefix by the case "register") through the connector, and VBScript clients
+// call it through the server.
+//   node browser_test.mjs BUILD_DIR CASE
+// Ports are free ones (never the connector's default); every wait is bounded; every process started here
+// is ended by its pid, and the prefix's wineserver by the case "end".
+import { writeFileSync } from "node:fs";
+import { createServer } from "node:net";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+
+import {
+  Client, WinePrefix, serverFile, allPassed, check, inRange, run, runCase, runClient, makeSite, startStack, winPath,
+} from "../../../tools/harness/index.mjs";
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const [build, caseName] = process.argv.slice(2);
+const prefix = new WinePrefix(path.join(build, "e2e-browser-prefix"));
+const server = path.join(build, "bin", serverFile);
+const ATTACHED = 'window.vadunaTest?.state === "attached"';
+
+// The value of expression f of the page's record t (window.vadunaTest).
+const pageValue = (stack, f) => stack.browser.eval(`(t => ${f})(window.vadunaTest)`);
+
+async function noServerBefore() {
+  await prefix.serverGone(15).catch(() => check(false, "a server of an earlier case is still running"));
+}
+
+// Static server, connector allowing the page's origin (extra arguments), Chromium on the test page, and
+// the page attached (page 1 in the connector's log).
+async function start(context, extra = [], allowed) {
+  const site = makeSite(context.work, [[path.join(here, "index.html")], [path.join(here, "page.js")]]);
+  const stack = await startStack({
+    prefix, build, work: context.work, site,
+    connectorArgs: (origin) => ["--allow-origin", allowed ?? origin, ...extra],
+  });
+  context.log = stack.log;
+  return stack;
+}
+
+async function attach(context, extra) {
+  const stack = await start(context, extra);
+  await stack.log.waitFor({ event: "attached", page: 1 }, 120, "attach of page 1");
+  check(await stack.browser.wait(ATTACHED, 30), "the page does not report itself attached");
+  return stack;
+}
+
+async function attachedStatus(stack) {
+  return (await stack.connector.status())?.attached;
+}
+
+// The page leaves (pagehide closes its link): the connector detaches page n. Returns when the connector
+// let go of the server's object (its "detached" event).
+async function leavePage(stack, n) {
+  await stack.browser.navigate("about:blank");
+  await stack.log.waitFor({ event: "detached", page: n }, 30, `detach of page ${n}`);
+  return stack.log.timeOf({ event: "detached", page: n });
+}
+
+// The server ends by itself once the last client or page let go at time from: its idle monitor waits
+// 5 s, then it pauses 1 s. Not before 3 s (an end sooner is no idle end but, say, a crash; the margin is
+// for a time stamp taken late on a loaded machine), and at most 12 s.
+async function demandServerEnds(from) {
+  const waited = await prefix.serverGone(20, from).catch(() =>
+    check(false, "the server was still running 20 s after the last one let go"));
+  console.log(`the server ended ${waited} s after the last client or page let go (expected about 6 s)`);
+  check(inRange(waited, 3, 12), `the server ended ${waited} s after the last one let go, not between 3 and 12 s`);
+}
+
+async function clientPasses(script) {
+  const result = await runClient(prefix, path.join(here, script));
+  check(allPassed(result.text), "the client did not report all passed");
+  return result;
+}
+
+const cases = {
+  async register() {
+    const result = await prefix.run(server, ["/RegServer"]);
+    check(result.code === 0, `/RegServer exited with status ${result.code}`);
+  },
+
+  // Services, property sets, InvokeMethod of async members, errors, text beyond ASCII; the page leaves
+  // and the server ends by itself; Ctrl+C ends the connector.
+  async smoke(context) {
+    await noServerBefore();
+    const stack = await attach(context);
+    console.log(`connector at ${stack.connector.url}, page served from ${stack.origin}`);
+    check((await attachedStatus(stack)) === true, "/status does not report the page attached");
+    await clientPasses("client.vbs");
+    // The server's GetService calls, and how often the page ran Fail (the False of InvokeMethod("Fail")
+    // came from the page's exception, not from a call that never arrived).
+    const record = JSON.stringify(await pageValue(stack, '[t.calls.join(","), t.methods.filter((m) => m === "Fail").length]'));
+    check(record === '["GetService Text Service,GetService Text Service,GetService Payroll Service,GetService Zürich 東京",1]',
+      `the page recorded other calls: ${record}`);
+    const left = await leavePage(stack, 1);
+    check(stack.log.first({ event: "leave", page: 1 }), "the page did not say detach");
+    await demandServerEnds(left);
+    await stack.connector.stop();
+  },
+
+  // The page reloads while a client holds its objects but no call runs: the connector detaches the old
+  // page, then attaches the new one to the same server; the client's next GetService reaches the new
+  // page, the old page's objects fail clearly.
+  async reload_idle(context) {
+    await noServerBefore();
+    const stack = await attach(context);
+    const go = path.join(context.work, "go");
+    const client = new Client(prefix, path.join(here, "reload_client.vbs"), [winPath(go)]);
+    await client.line(/^waiting$/m, 120);
+    const before = prefix.serverPids().join(" ");
+    check(before, "no server runs for the client");
+    await stack.browser.reload();
+    await stack.log.waitFor({ event: "attached", page: 2 }, 120, "attach of the reloaded page");
+    const detachedAt = stack.log.indexOf({ event: "detached", page: 1 });
+    check(detachedAt >= 0 && detachedAt < stack.log.indexOf({ event: "attached", page: 2 }),
+      "the connector did not detach the old page before it attached the new one");
+    check(!stack.log.first({ event: "replaced" }), "the new page replaced the old one instead");
+    check(await stack.browser.wait(ATTACHED, 30), "the reloaded page does not report itself attached");
+    check(prefix.serverPids().join(" ") === before, `the server process changed over the reload: ${prefix.serverPids()}`);
+    writeFileSync(go, "");
+    const result = await client.finish(150);
+    console.log(result.text);
+    check(allPassed(result.text), "the client did not report all passed");
+    const calls = await pageValue(stack, 't.calls.join(",")');
+    check(calls === "GetService Text Service,GetService Text Service", `the reloaded page recorded other calls: ${calls}`);
+    await demandServerEnds(await leavePage(stack, 2));
+  },
+
+  // The page is closed while a client's InvokeMethod waits in it: the call fails within a few seconds
+  // with the recorded error, and the server ends by itself once the client is gone.
+  async closed_mid_call(context) {
+    await noServerBefore();
+    const stack = await attach(context);
+    const client = new Client(prefix, path.join(here, "mid_call_client.vbs"));
+    await stack.browser.wait('window.vadunaTest.running > 0 && window.vadunaTest.methods.includes("Later")', 120);
+    check(prefix.serverPids().length, "no server runs for the client's call");
+    const closedAt = await stack.browser.close();
+    const [line] = await client.line(/^returned after [0-9]+ ms$/m, 30);
+    const took = Math.round((Date.now() - closedAt) / 100) / 10;
+    console.log(`the client's call failed ${took} s after the page was closed (${line})`);
+    check(inRange(took, 0, 10), `the client's call failed only ${took} s after the page was closed`);
+    const result = await client.finish(120);
+    console.log(result.text);
+    check(allPassed(result.text), "the client did not report all passed");
+    await stack.log.waitFor({ event: "detached", page: 1 }, 30, "detach of the closed page");
+    await demandServerEnds(result.doneAt);
+  },
+
+  // A page member that never answers, and one that answers too late, against --call-timeout 3: each call
+  // fails after about 3 s, the connector logs the time-out, and the page stays attached and usable.
+  async call_timeout(context) {
+    await noServerBefore();
+    const stack = await attach(context, ["--call-timeout", "3"]);
+    const { text } = await clientPasses("timeout_client.vbs");
+    for (const method of ["Never", "Fresh"]) {
+      const ms = Number(text.match(new RegExp(`^${method} returned after ([0-9]+) ms$`, "m"))?.[1]);
+      check(ms, `the client did not time ${method}`);
+      check(inRange(ms, 2900, 10000), `${method} returned after ${ms} ms, not after about the 3 s time-out`);
+    }
+    check(stack.log.all({ event: "timed_out", page: 1, member: "InvokeMethod" }).length === 2,
+      "the connector did not log both time-outs");
+    await stack.log.waitFor({ event: "late_reply", page: 1 }, 10, "late reply");
+    check((await attachedStatus(stack)) === true, "/status does not report the page attached after the time-outs");
+    // Once the client is gone the connector holds only the page's application object: the late reply's
+    // set, and every other object the client used, were released.
+    await stack.browser.wait('window.vadunaTest.state === "attached" && window.vadunaTest.objects() === 1', 30).catch(async () =>
+      check(false, `the page, ${await pageValue(stack, "t?.state")}, still exports ${await pageValue(stack, "t.objects()")} objects`));
+    await demandServerEnds(await leavePage(stack, 1));
+  },
+
+  // connect() in Chromium rejects with the code that tells the page why: "origin-refused" from a
+  // connector that allows another origin, "not-running" for a port where nothing listens.
+  async connect_refused(context) {
+    const stack = await start(context, [], "http://127.0.0.1:1");
+    const origin = stack.origin;
+    let outcome = await stack.browser.wait(`window.vadunaTest?.state === 'failed' &&
+      [vadunaTest.error.code, vadunaTest.error.message.includes('--allow-origin ${origin}')]`, 60);
+    check(JSON.stringify(outcome) === '["origin-refused",true]', `a refused origin gave ${JSON.stringify(outcome)}`);
+    await stack.log.waitFor((e) => e.event === "refused" &&
+      e.message.startsWith(`the status for a page from ${origin}, which is not allowed`), 10, "refusal");
+    check(!stack.log.first({ event: "connected" }), "a refused page got a connection");
+
+    const free = await new Promise((resolve) => {
+      const probe = createServer().listen(0, "127.0.0.1", () => {
+        const { port } = probe.address();
+        probe.close(() => resolve(port));
+      });
+    });
+    await stack.browser.navigate(stack.pageUrl(`ws://127.0.0.1:${free}/`));
+    outcome = await stack.browser.wait(`location.search.includes('${free}') && window.vadunaTest?.state === 'failed' &&
+      [vadunaTest.error.code, vadunaTest.error.message.includes('ws://127.0.0.1:${free}/')]`, 60);
+    check(JSON.stringify(outcome) === '["not-running",true]', `a port where nothing listens gave ${JSON.stringify(outcome)}`);
+    check(prefix.serverPids().length === 0, "a server was started although no page attached");
+    await stack.connector.stop();
+  },
+
+  // Malformed, oversized and out-of-protocol frames and foreign handshakes, one connection each: each
+  // closes only its own connection, while the page attached in Chromium keeps working.
+  async hostile_client(context) {
+    await noServerBefore();
+    const stack = await attach(context);
+    const hostile = await run("node", [path.join(here, "hostile_client.mjs"), String(stack.connector.port), stack.origin]);
+    process.stdout.write(hostile.stdout);
+    process.stderr.write(hostile.stderr);
+    check(hostile.code === 0, "the connector answered a hostile client wrongly");
+    check(!stack.log.first((e) => e.page === 1 && (e.event === "ended" || e.event === "detached")),
+      "the hostile connections ended the attached page");
+    // The refusal of origin "null" must not advise --allow-origin null, which the connector refuses.
+    check(!stack.log.text().includes("--allow-origin null"), "the log advises --allow-origin null");
+    check((await attachedStatus(stack)) === true, "/status does not report the page attached after the hostile client");
+    check((await pageValue(stack, "t?.state")) === "attached", "the page does not report itself attached");
+    await clientPasses("call_client.vbs");
+    await demandServerEnds(await leavePage(stack, 1));
+    await stack.connector.stop();
+  },
+};
+
+if (caseName === "end") {
+  // The fixture's clean-up: the prefix's wineserver and the services it started end with the cases.
+  await prefix.end();
+  process.exit(0);
+}
+await runCase(caseName, async (context) => {
+  check(cases[caseName], `unknown case ${caseName}`);
+  await prefix.ready();
+  context.cleanups.push(() => prefix.endLeftoverServers());
+  await cases[caseName](context);
+});
