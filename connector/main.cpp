@@ -27,6 +27,7 @@
 #include "connector/listener.h"
 #include "connector/log.h"
 #include "connector/options.h"
+#include "connector/proxy_stub_classes.h"
 #include "connector/server_connection.h"
 
 namespace {
@@ -73,6 +74,7 @@ int Run(const Options& options) {
     log.Write("cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": " + error.message());
     return 1;
   }
+  context.port = listener->port();
   std::printf("listening on ws://127.0.0.1:%u\n", static_cast<unsigned>(listener->port()));
   std::fflush(stdout);
   log.Write(std::string(kServiceName) + " " + kServiceVersion + " listening on 127.0.0.1:" +
@@ -82,6 +84,11 @@ int Run(const Options& options) {
               "scheme://host[:port] (for example --allow-origin http://127.0.0.1:8080) for each one that may attach");
   }
   for (const std::string& origin : options.allowedOrigins) log.Write("pages from " + origin + " may attach");
+  std::string interfaceName;
+  if (const HRESULT hr = RegisterProxyStubClasses(interfaceName); FAILED(hr)) {
+    log.Write("the proxy/stub classes of " + interfaceName + " could not be registered in the process (" +
+              HexCode(hr) + "); marshalling looks them up each time");
+  }
 
   auto work = net::make_work_guard(io);
   net::steady_timer grace(io);

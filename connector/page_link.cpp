@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/unique_resource.h"
+#include "connector/exact_json.h"
 #include "connector/utf.h"
 #include "vaduna_contract.h"
 
@@ -95,7 +96,7 @@ void PageLink::ReceiveFrame(std::string_view frame) noexcept {
     json::parse_options options;
     options.max_depth = kMaxJsonDepth;
     json::error_code error;
-    json::value message = json::parse(frame, error, json::storage_ptr(), options);
+    json::value message = ParseExact(frame, error, options);
     if (error) {
       Refuse(CloseCode::kMalformed, "a frame that is not JSON (" + error.message() + ")");
       return;
@@ -255,6 +256,17 @@ bool PageLink::ReportAttached() noexcept {
   Send(Message({{"op", "attached"}, {"v", 1}}));
   return true;
 }
+
+void PageLink::ReportStatus(const char* state) noexcept {
+  try {
+    if (CurrentState() != State::kAttached) return;
+    Send(Message({{"op", "status"}, {"state", state}}));
+  } catch (const std::bad_alloc&) {
+    log_.Write(Name() + ": out of memory: the status " + state + " is not sent");
+  }
+}
+
+bool PageLink::greeted() const noexcept { return CurrentState() != State::kGreeting; }
 
 void PageLink::Detach(DetachReason reason) noexcept {
   try {

@@ -43,6 +43,7 @@ class PageLink final : public PageObjectOwner,
  public:
   struct Settings {
     std::chrono::milliseconds callTimeout{std::chrono::seconds(kDefaultCallTimeoutSeconds)};
+    std::chrono::milliseconds helloTimeout{kHelloTimeout};  // applied by the socket's session
   };
 
   // number names the page in the log; origin is its handshake's Origin.
@@ -68,6 +69,10 @@ class PageLink final : public PageObjectOwner,
   Microsoft::WRL::ComPtr<IDispatch> Application() const;
   // Tells the page that it is attached; false when the link ended meanwhile.
   bool ReportAttached() noexcept;
+  // Tells the attached page how its link to the server stands (`server-lost`, `reattached`).
+  void ReportStatus(const char* state) noexcept;
+  // Whether the page has said hello (the hello time-out no longer runs).
+  bool greeted() const noexcept;
   // Ends the link: the page is told `detached` with reason, and the socket closes with 1000.
   void Detach(DetachReason reason) noexcept;
   // Ends the link after a failure: the page is told `error` with message, and the socket closes with code.
