@@ -144,6 +144,7 @@ void Attachment::Check() noexcept {
     attached_.store(false);
     ::ResetEvent(ready_.get());  // a client that comes now waits for the new server
     serverApplication_.Reset();  // a dead server's proxy: nothing to unload
+    current_->CutRemoteReferences();  // the page's objects it held are released to the page
     log_.Write("the server holding " + Name(*current_) + " is gone (" + HexCode(hr) +
                "): starting a new one and attaching the page to it");
     current_->ReportStatus("server-lost");

@@ -312,8 +312,11 @@ void PageLink::End(std::string lastFrame, CloseCode code, std::string why) noexc
 }
 
 void PageLink::DisconnectObjects() noexcept {
+  if (ended()) CutRemoteReferences();
+}
+
+void PageLink::CutRemoteReferences() noexcept {
   try {
-    if (!ended()) return;
     for (const ComPtr<PageObject>& object : objects_.Live()) {
       ::CoDisconnectObject(static_cast<IDispatchEx*>(object.Get()), 0);
     }

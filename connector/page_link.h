@@ -80,6 +80,9 @@ class PageLink final : public PageObjectOwner,
   // Cuts the remote references to the page's remaining COM objects (CoDisconnectObject), so that they are
   // freed; only once the link has ended. A COM call: never on the I/O thread.
   void DisconnectObjects() noexcept;
+  // The same while the link lives: the references a server that is gone held are never given back otherwise.
+  // The page's application object stays alive through the link's own reference.
+  void CutRemoteReferences() noexcept;
 
   bool ended() const noexcept;
   std::size_t pendingCalls() const noexcept;

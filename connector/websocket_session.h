@@ -99,13 +99,16 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
     Read();
   }
 
-  // Reads a message in parts, so that one over kMaxFrameBytes is noticed before more of it is kept.
+  // Reads a message in parts, so that one over kMaxFrameBytes is noticed before more of it is kept. A part
+  // as large as the frame allows is read into place directly; Beast's own hint would be 1536 bytes.
   void Read() {
-    ws_.async_read_some(buffer_, kReadPart,
+    const std::size_t room = std::min(kReadPart, kMaxFrameBytes + 1 - buffer_.size());
+    ws_.async_read_some(buffer_.prepare(room),
                         boost::beast::bind_front_handler(&WebSocketSession::OnRead, this->shared_from_this()));
   }
 
-  void OnRead(boost::beast::error_code error, std::size_t) {
+  void OnRead(boost::beast::error_code error, std::size_t bytes) {
+    buffer_.commit(bytes);
     if (error) {
       open_ = false;
       link_->SocketClosed(Describe(error));
@@ -200,7 +203,7 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
     timer_.cancel();
   }
 
-  static constexpr std::size_t kReadPart = 64 * 1024;
+  static constexpr std::size_t kReadPart = 1024 * 1024;
 
   boost::beast::websocket::stream<Stream> ws_;
   boost::beast::flat_buffer buffer_;

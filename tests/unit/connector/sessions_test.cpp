@@ -96,11 +96,12 @@ class Sessions : public ::testing::Test {
   Connections connections_;
   const OriginPolicy origins_{{kAllowed}};
   const OriginPolicy none_{{}};
-  SessionContext context_{origins_, site_, log_.log(), connections_, PageLink::Settings{}, [] { return false; }, kPort};
-  SessionContext closedContext_{none_, site_, log_.log(), connections_, PageLink::Settings{}, [] { return false; },
-                                kPort};
-  SessionContext quickHelloContext_{origins_, site_,           log_.log(), connections_,
-                                    PageLink::Settings{5s, 100ms}, [] { return false; }, kPort};
+  // A hello time-out longer than the 16 MiB frame takes to arrive under Wine on a busy machine.
+  const PageLink::Settings patient_{std::chrono::seconds(kDefaultCallTimeoutSeconds), 120s};
+  SessionContext context_{origins_, site_, log_.log(), connections_, patient_, [] { return false; }, kPort};
+  SessionContext closedContext_{none_, site_, log_.log(), connections_, patient_, [] { return false; }, kPort};
+  SessionContext quickHelloContext_{origins_, site_, log_.log(), connections_, PageLink::Settings{5s, 100ms},
+                                    [] { return false; }, kPort};
   std::thread runner_;
 };
 
