@@ -204,6 +204,7 @@ read_memory() {
   [ -s "$output/handle-types.txt" ] || first=1
   { [ -z "$first" ] || sed -n 's/^type indexes:/type indexes of known kinds:/p' <<<"$counters"
     sed -n "s/^connector handles by type index:/$label:/p" <<<"$counters"
+    sed -n "s/^connector key handles /$label, key handles: /p" <<<"$counters"
   } >>"$output/handle-types.txt"
 }
 
