@@ -8,12 +8,6 @@ namespace vaduna::connector {
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
-
-std::string Name(const PageLink& link) { return "page " + std::to_string(link.number()); }
-
-}  // namespace
-
 Attachment::Attachment(ServerConnection& server, Log& log, std::wstring readyEventName, DWORD checkIntervalMs)
     : server_(server), log_(log), readyEventName_(std::move(readyEventName)) {
   if (checkIntervalMs != 0) worker_.Every(checkIntervalMs, [this] { Check(); });
@@ -84,7 +78,7 @@ void Attachment::Attach(const std::shared_ptr<PageLink>& link) noexcept {
   ComPtr<IDispatch> serverApplication;
   if (!EnsureEvent(failure) || !Connect(application.Get(), serverApplication, failure)) {
     if (current_) {
-      log_.Write(Name(*link) + " could not replace " + Name(*current_) + ", which stays attached");
+      log_.Write("replace_failed", {.page = link->number(), .previous = current_->number()});
     } else {
       ready_.reset();
     }
@@ -98,10 +92,10 @@ void Attachment::Attach(const std::shared_ptr<PageLink>& link) noexcept {
   attached_.store(true);
   ::SetEvent(ready_.get());
   if (replaced) {
-    log_.Write(Name(*link) + " replaces " + Name(*replaced));
+    log_.Write("replaced", {.page = link->number(), .previous = replaced->number()});
     Retire(replaced, std::move(replacedServer));
   }
-  if (link->ReportAttached()) log_.Write(Name(*link) + " attached to the server");
+  if (link->ReportAttached()) log_.Write("attached", {.page = link->number()});
   // Otherwise the page went while it was being attached: its PageEnded job detaches it.
 }
 
@@ -109,12 +103,11 @@ void Attachment::Retire(const std::shared_ptr<PageLink>& replaced, ComPtr<IDispa
   const std::size_t inFlight = replaced->pendingCalls();
   replaced->Detach(DetachReason::kReplaced);  // its pending calls fail now, and nothing reaches it any more
   if (inFlight != 0) {
-    log_.Write(Name(*replaced) + " was replaced with " + std::to_string(inFlight) +
-               " calls of the server still waiting for it: they fail as disconnected");
+    log_.Write("replaced_in_flight", {.page = replaced->number(), .message = std::to_string(inFlight)});
   }
   if (replacedServer) Unload(replacedServer.Get(), *replaced);
   replaced->DisconnectObjects();
-  log_.Write(Name(*replaced) + " detached from the server");
+  log_.Write("detached", {.page = replaced->number()});
 }
 
 void Attachment::Unload(IDispatch* serverApplication, const PageLink& link) noexcept {
@@ -122,16 +115,16 @@ void Attachment::Unload(IDispatch* serverApplication, const PageLink& link) noex
   if (SUCCEEDED(hr)) return;
   if (IsServerGone(hr)) {
     // A server whose calls to a page fail as disconnected lets the page go by itself.
-    log_.Write(Name(link) + ": the server had let go of it already (" + HexCode(hr) + "); nothing left to unload");
+    log_.Write("unload_needless", {.page = link.number(), .result = HexCode(hr)});
   } else {
-    log_.Write(Name(link) + ": OnUnload failed with " + HexCode(hr));
+    log_.Write("unload_failed", {.page = link.number(), .result = HexCode(hr)});
   }
 }
 
 void Attachment::Ended(const std::shared_ptr<PageLink>& link) noexcept {
   if (link == current_) {
     DetachFromServer();
-    log_.Write(Name(*link) + " detached from the server");
+    log_.Write("detached", {.page = link->number()});
   }
   link->DisconnectObjects();
 }
@@ -145,8 +138,7 @@ void Attachment::Check() noexcept {
     ::ResetEvent(ready_.get());  // a client that comes now waits for the new server
     serverApplication_.Reset();  // a dead server's proxy: nothing to unload
     current_->CutRemoteReferences();  // the page's objects it held are released to the page
-    log_.Write("the server holding " + Name(*current_) + " is gone (" + HexCode(hr) +
-               "): starting a new one and attaching the page to it");
+    log_.Write("server_lost", {.page = current_->number(), .result = HexCode(hr)});
     current_->ReportStatus("server-lost");
   }
   Reattach();
@@ -158,14 +150,16 @@ void Attachment::Reattach() noexcept {
   std::string failure;
   ComPtr<IDispatch> serverApplication;
   if (!Connect(application.Get(), serverApplication, failure)) {
-    if (!std::exchange(reattachFailed_, true)) log_.Write(Name(*current_) + ": " + failure + "; trying again");
+    if (!std::exchange(reattachFailed_, true)) {
+      log_.Write("reattach_failed", {.page = current_->number(), .message = failure});
+    }
     return;
   }
   reattachFailed_ = false;
   serverApplication_.Swap(serverApplication);
   attached_.store(true);
   ::SetEvent(ready_.get());
-  log_.Write(Name(*current_) + " attached again, to a new server");
+  log_.Write("reattached", {.page = current_->number()});
   current_->ReportStatus("reattached");
 }
 
@@ -175,7 +169,7 @@ void Attachment::Leave(DetachReason reason) noexcept {
   leaving->Detach(reason);  // told first: its pending calls fail now, and nothing reaches it any more
   DetachFromServer();
   leaving->DisconnectObjects();
-  log_.Write(Name(*leaving) + " detached from the server");
+  log_.Write("detached", {.page = leaving->number()});
 }
 
 void Attachment::DetachFromServer() noexcept {

@@ -41,8 +41,7 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
     counted_ = context_.connections.OpenHttp();
     if (!counted_) {
       if (context_.connections.FirstHttpRefusal()) {
-        context_.log.Write("refused connections: " + std::to_string(kMaxHttpConnections) +
-                           " HTTP connections are open already (logged once until one closes)");
+        context_.log.Write("http_full", {.message = std::to_string(kMaxHttpConnections)});
       }
       boost::beast::error_code ignored;
       if constexpr (std::is_same_v<Stream, boost::beast::tcp_stream>) {
@@ -71,7 +70,7 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
     }
     if (error) {
       if (error != boost::beast::error::timeout && error != boost::asio::error::operation_aborted) {
-        context_.log.Write("refused an HTTP request that could not be read: " + error.message());
+        context_.log.Write("request_unreadable", {.message = error.message()});
       }
       Shutdown();
       return;
@@ -90,7 +89,10 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
       decision.response = Busy(request);
       decision.refusal = "a page connection: " + std::to_string(kMaxPageConnections) + " pages are connected already";
     }
-    if (!decision.refusal.empty()) context_.log.Write("refused " + decision.refusal);
+    if (!decision.refusal.empty()) {
+      const auto origin = request[boost::beast::http::field::origin];
+      context_.log.Write("refused", {.origin = std::string(origin.data(), origin.size()), .message = decision.refusal});
+    }
     Write(std::move(decision.response));
   }
 

@@ -54,8 +54,8 @@ void Listener::OnAccept(boost::beast::error_code error, tcp::socket socket) {
   const bool wasCapped = backoff_.capped();
   const std::chrono::milliseconds delay = backoff_.Failed();
   if (!wasCapped) {
-    context_.log.Write("accepting a connection failed: " + error.message() + "; trying again in " +
-                       std::to_string(delay.count()) + " ms" + (backoff_.capped() ? " (and so on while it fails)" : ""));
+    // Once the delay is capped the failure is not logged again until an accept succeeds.
+    context_.log.Write("accept_failed", {.ms = static_cast<std::uint64_t>(delay.count()), .message = error.message()});
   }
   retry_.expires_after(delay);
   retry_.async_wait([self = shared_from_this()](boost::beast::error_code waited) {

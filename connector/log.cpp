@@ -13,19 +13,34 @@ void WriteToStandardError(std::string_view line) {
   std::fflush(stderr);
 }
 
+std::string LocalStamp() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u.%03u", now.wHour, now.wMinute, now.wSecond,
+                now.wMilliseconds);
+  return stamp;
+}
+
+// UTC, so that lines of processes in different time zones (Wine's and the host's) compare.
+std::string UtcStamp() {
+  SYSTEMTIME now;
+  ::GetSystemTime(&now);
+  char stamp[40];
+  std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", now.wYear, now.wMonth, now.wDay,
+                now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+  return stamp;
+}
+
 }  // namespace
 
-Log::Log(bool verbose, Sink sink) : verbose_(verbose), sink_(sink ? std::move(sink) : Sink(WriteToStandardError)) {}
+Log::Log(bool verbose, Sink sink, LogFormat format)
+    : verbose_(verbose), format_(format), sink_(sink ? std::move(sink) : Sink(WriteToStandardError)) {}
 
-void Log::Write(std::string_view text) noexcept {
+void Log::Write(std::string_view event, const LogFields& fields) noexcept {
   try {
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u.%03u ", now.wHour, now.wMinute, now.wSecond,
-                  now.wMilliseconds);
-    std::string line = stamp;
-    line.append(text);
+    std::string line = format_ == LogFormat::kJson ? JsonOf(UtcStamp(), event, fields)
+                                                   : LocalStamp() + " " + ProseOf(event, fields);
     line.push_back('\n');
     SrwExclusive hold(lock_);
     sink_(line);
@@ -34,8 +49,8 @@ void Log::Write(std::string_view text) noexcept {
   }
 }
 
-void Log::Detail(std::string_view text) noexcept {
-  if (verbose_) Write(text);
+void Log::Detail(std::string_view event, const LogFields& fields) noexcept {
+  if (verbose_) Write(event, fields);
 }
 
 std::string HexCode(HRESULT code) {

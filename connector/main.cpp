@@ -58,7 +58,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 }
 
 int Run(const Options& options) {
-  Log log(options.verbose);
+  Log log(options.verbose, {}, options.logFormat);
   RegisteredServer server;
   Attachment attachment(server, log);
   Connections connections;
@@ -71,23 +71,22 @@ int Run(const Options& options) {
   boost::beast::error_code error;
   const std::shared_ptr<Listener> listener = Listener::Open(io, options.port, context, error);
   if (!listener) {
-    log.Write("cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": " + error.message());
+    log.Write("listen_failed", {.port = options.port, .message = error.message()});
     return 1;
   }
   context.port = listener->port();
   std::printf("listening on ws://127.0.0.1:%u\n", static_cast<unsigned>(listener->port()));
   std::fflush(stdout);
-  log.Write(std::string(kServiceName) + " " + kServiceVersion + " listening on 127.0.0.1:" +
-            std::to_string(listener->port()) + ", call time-out " + std::to_string(options.callTimeoutSeconds) + " s");
+  log.Write("listening", {.port = listener->port(),
+                          .ms = options.callTimeoutSeconds * 1000ull,
+                          .message = std::string(kServiceName) + " " + kServiceVersion});
   if (origins.empty()) {
-    log.Write("no web application is allowed: every page is refused. Start the connector with --allow-origin "
-              "scheme://host[:port] (for example --allow-origin http://127.0.0.1:8080) for each one that may attach");
+    log.Write("no_origins");
   }
-  for (const std::string& origin : options.allowedOrigins) log.Write("pages from " + origin + " may attach");
+  for (const std::string& origin : options.allowedOrigins) log.Write("origin_allowed", {.origin = origin});
   std::string interfaceName;
   if (const HRESULT hr = RegisterProxyStubClasses(interfaceName); FAILED(hr)) {
-    log.Write("the proxy/stub classes of " + interfaceName + " could not be registered in the process (" +
-              HexCode(hr) + "); marshalling looks them up each time");
+    log.Write("proxy_stub_unregistered", {.result = HexCode(hr), .message = interfaceName});
   }
 
   auto work = net::make_work_guard(io);

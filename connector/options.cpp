@@ -12,7 +12,7 @@ namespace vaduna::connector {
 
 std::string Usage() {
   return std::string("usage: ") + contract::kConnectorProgram +
-         " [--port N] [--allow-origin ORIGIN]... [--call-timeout S] [--verbose]\n"
+         " [--port N] [--allow-origin ORIGIN]... [--call-timeout S] [--verbose] [--log-format F]\n"
          "  --port N             loopback port to listen on (default " +
          std::to_string(contract::kConnectorDefaultPort) +
          "; 0: a free port)\n"
@@ -21,7 +21,14 @@ std::string Usage() {
          "  --call-timeout S     seconds a call waits for the page (default " +
          std::to_string(kDefaultCallTimeoutSeconds) +
          ")\n"
-         "  --verbose            log every call\n";
+         "  --verbose            log every call\n"
+         "  --log-format F       prose (default: a sentence a line) or json (one object a line: time, event\n"
+         "                       and where they apply page, call, object, previous, member, kind, result,\n"
+         "                       ms, origin, port, message). Events: listening, listen_failed, no_origins,\n"
+         "                       origin_allowed, refused, request_unreadable, accept_failed, connected,\n"
+         "                       handshake_failed, hello, hello_refused, leave, replaced, attached, detached,\n"
+         "                       unload_failed, ended, call, answered, timed_out, late_reply, release_lost,\n"
+         "                       disconnect_out_of_memory, stopping, stopped\n";
 }
 
 namespace {
@@ -157,6 +164,16 @@ std::optional<std::string> ParseOptions(int argc, const wchar_t* const* argv, Op
       options.help = true;
     } else if (arg == L"--verbose") {
       options.verbose = true;
+    } else if (arg == L"--log-format") {
+      if (!hasValue) return "--log-format needs a value";
+      const std::wstring_view value = argv[++i];
+      if (value == L"json") {
+        options.logFormat = LogFormat::kJson;
+      } else if (value == L"prose") {
+        options.logFormat = LogFormat::kProse;
+      } else {
+        return "--log-format " + ToUtf8(value) + ": not prose or json";
+      }
     } else if (arg == L"--port" || arg == L"--call-timeout" || arg == L"--allow-origin") {
       if (!hasValue) return ToUtf8(arg) + " needs a value";
       const std::string value = ToUtf8(argv[++i]);

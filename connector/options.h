@@ -1,12 +1,14 @@
 // The connector's command line.
 //
-//   connector [--port N] [--allow-origin ORIGIN]... [--call-timeout S] [--verbose]
+//   connector [--port N] [--allow-origin ORIGIN]... [--call-timeout S] [--verbose] [--log-format prose|json]
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "connector/log.h"
 #include "vaduna_contract.h"
 
 namespace vaduna::connector {
@@ -16,6 +18,7 @@ struct Options {
   std::vector<std::string> allowedOrigins;  // normalised scheme://host[:port]
   unsigned callTimeoutSeconds = 0;          // set by ParseOptions
   bool verbose = false;
+  LogFormat logFormat = LogFormat::kProse;
   bool help = false;
 };
 

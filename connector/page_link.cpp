@@ -82,8 +82,6 @@ PageLink::PageLink(std::weak_ptr<PageSocket> socket, PageSite& site, Log& log, S
 
 PageLink::~PageLink() = default;
 
-std::string PageLink::Name() const { return "page " + std::to_string(number_); }
-
 // ---- The socket's side ----
 
 void PageLink::ReceiveFrame(std::string_view frame) noexcept {
@@ -125,7 +123,7 @@ void PageLink::Dispatch(const json::object& message) {
   } else if (name == "hello") {
     HandleHello(message);
   } else if (name == "detach") {
-    log_.Write(Name() + " asks to leave");
+    log_.Write("leave", {.page = number_});
     Detach(DetachReason::kClosed);
   } else {
     Refuse(CloseCode::kPolicy, "the unknown op \"" + std::string(name.subview().substr(0, 64)) + "\"");
@@ -139,7 +137,7 @@ void PageLink::HandleHello(const json::object& message) {
   }
   const json::value* version = message.if_contains("v");
   if (version == nullptr || !version->is_int64() || version->get_int64() != contract::kProtocolVersion) {
-    log_.Write(Name() + ": refused: a hello of another protocol version");
+    log_.Write("hello_refused", {.page = number_});
     const std::string speaks = "This connector speaks page protocol " + std::to_string(contract::kProtocolVersion);
     End(Message({{"op", "error"}, {"message", speaks}}), CloseCode::kProtocol,
         "it speaks another protocol version");
@@ -159,7 +157,7 @@ void PageLink::HandleHello(const json::object& message) {
     state_ = State::kAttaching;
     application_ = received->pdispVal;
   }
-  log_.Write(Name() + " said hello: attaching it to the server");
+  log_.Write("hello", {.page = number_});
   site_.AttachRequested(shared_from_this());
 }
 
@@ -219,7 +217,7 @@ void PageLink::HandleReply(const json::object& message) {
       return;
     }
   }
-  log_.Detail(Name() + ": the reply to call " + std::to_string(*rid) + " came too late and is dropped");
+  log_.Detail("late_reply", {.page = number_, .call = *rid});
   // result is cleared here, outside the lock.
 }
 
@@ -262,7 +260,7 @@ void PageLink::ReportStatus(const char* state) noexcept {
     if (CurrentState() != State::kAttached) return;
     Send(Message({{"op", "status"}, {"state", state}}));
   } catch (const std::bad_alloc&) {
-    log_.Write(Name() + ": out of memory: the status " + state + " is not sent");
+    log_.Write("status_lost", {.page = number_, .message = state});
   }
 }
 
@@ -306,7 +304,7 @@ void PageLink::End(std::string lastFrame, CloseCode code, std::string why) noexc
     if (!lastFrame.empty()) socket->Send(std::move(lastFrame));
     socket->Close(code, {});
   }
-  log_.Write(Name() + " ended: " + why);
+  log_.Write("ended", {.page = number_, .message = why});
   if (std::shared_ptr<PageLink> self = weak_from_this().lock()) site_.PageEnded(std::move(self));
   // application is released here; the closed table sends nothing for it.
 }
@@ -321,7 +319,7 @@ void PageLink::CutRemoteReferences() noexcept {
       ::CoDisconnectObject(static_cast<IDispatchEx*>(object.Get()), 0);
     }
   } catch (const std::bad_alloc&) {
-    log_.Write(Name() + ": out of memory while disconnecting its objects");
+    log_.Write("disconnect_out_of_memory", {.page = number_});
   }
 }
 
@@ -408,10 +406,10 @@ HRESULT PageLink::CallPage(std::uint64_t target, const std::wstring& member, Cal
     }
     if (timedOut) {
       failure.description = L"The page did not answer \"" + member + L"\" within " + Duration(settings_.callTimeout);
-      log_.Write(Name() + ": call " + std::to_string(rid) + " (" + ToUtf8(member) + ") timed out");
+      log_.Write("timed_out", {.page = number_, .call = rid, .member = ToUtf8(member)});
     } else if (refused == S_OK) {
-      log_.Detail(Name() + ": call " + std::to_string(rid) + " answered " + HexCode(code) + " after " +
-                  std::to_string(::GetTickCount64() - started) + " ms");
+      log_.Detail("answered",
+                  {.page = number_, .call = rid, .ms = ::GetTickCount64() - started, .result = HexCode(code)});
     }
     if (result != nullptr) *result = value.release();  // the reply's value passes to the caller
     return code;
@@ -433,8 +431,11 @@ HRESULT PageLink::SendCall(std::uint64_t rid, std::uint64_t target, const std::w
       failure.description = L"The call is larger than a message to the page may be (16 MiB)";
       return kCallTooLarge;
     }
-    log_.Detail(Name() + ": call " + std::to_string(rid) + " " + ToUtf8(member) + " (" +
-                kKindNames[static_cast<int>(kind)] + ") on object " + std::to_string(target));
+    log_.Detail("call", {.page = number_,
+                         .call = rid,
+                         .object = target,
+                         .member = ToUtf8(member),
+                         .kind = kKindNames[static_cast<int>(kind)]});
     Send(std::move(frame));
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -448,7 +449,7 @@ void PageLink::LastReleased(PageObject& object) noexcept {
   try {
     Send(Message({{"op", "release"}, {"id", object.id()}, {"count", *count}}));
   } catch (const std::bad_alloc&) {
-    log_.Write(Name() + ": out of memory: the release of object " + std::to_string(object.id()) + " is lost");
+    log_.Write("release_lost", {.page = number_, .object = object.id()});
   }
 }
 

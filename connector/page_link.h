@@ -111,7 +111,6 @@ class PageLink final : public PageObjectOwner,
                    boost::json::array args, CallFailure& failure) noexcept;
   State CurrentState() const noexcept;
   void Send(std::string frame) noexcept;
-  std::string Name() const;
 
   const std::weak_ptr<PageSocket> socket_;
   PageSite& site_;

@@ -80,13 +80,13 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
  private:
   void OnAccept(boost::beast::error_code error) {
     if (error) {
-      context_.log.Write("page " + std::to_string(number_) + ": the WebSocket handshake failed: " + error.message());
+      context_.log.Write("handshake_failed", {.page = number_, .message = error.message()});
       return;
     }
     link_ = std::make_shared<PageLink>(this->weak_from_this(), context_.site, context_.log, context_.linkSettings,
                                        number_, origin_);
     context_.connections.SetLink(number_, link_);
-    context_.log.Write("page " + std::to_string(number_) + " connected from " + origin_);
+    context_.log.Write("connected", {.page = number_, .origin = origin_});
     timer_.expires_after(context_.linkSettings.helloTimeout);
     timer_.async_wait([weak = this->weak_from_this()](boost::beast::error_code error) {
       const auto self = weak.lock();

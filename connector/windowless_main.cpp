@@ -34,30 +34,31 @@ int Start(Log& log) {
   int count = 0;
   const UniqueArguments arguments(::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!arguments) {
-    log.Write("the command line could not be read (error " + std::to_string(::GetLastError()) + ")");
+    log.Write("failed", {.message = "the command line could not be read (error " + std::to_string(::GetLastError()) + ")"});
     return 2;
   }
   Options options;
   if (const std::optional<std::string> wrong = ParseOptions(count, arguments.get(), options)) {
-    log.Write(ToUtf8(vaduna::contract::kConnectorWindowlessExecutable) + ": " + *wrong);
+    log.Write("failed", {.message = ToUtf8(vaduna::contract::kConnectorWindowlessExecutable) + ": " + *wrong});
     return 2;
   }
 
   desktop::SessionInstance instance;
   const HRESULT claimed = instance.Claim();
   if (claimed == S_FALSE) {
-    log.Write(desktop::DescribeRunning(desktop::SessionInstance::ReadRunning(desktop::InstanceNames{},
-                                                                             desktop::kRunningRecordWait)) +
-              "; this start ends and changes nothing");
+    log.Write("already_running",
+              {.message = desktop::DescribeRunning(desktop::SessionInstance::ReadRunning(
+                              desktop::InstanceNames{}, desktop::kRunningRecordWait)) +
+                          "; this start ends and changes nothing"});
     return 0;
   }
   if (FAILED(claimed)) {
-    log.Write("this session's connector place could not be taken: " + HexCode(claimed));
+    log.Write("claim_failed", {.result = HexCode(claimed)});
     return 1;
   }
-  log.Write(ToUtf8(vaduna::contract::kConnectorWindowlessExecutable) + " (process " +
-            std::to_string(::GetCurrentProcessId()) + ") serves no pages: " +
-            ToUtf8(vaduna::contract::kConnectorFile) + " does");
+  log.Write("failed", {.message = ToUtf8(vaduna::contract::kConnectorWindowlessExecutable) + " (process " +
+                                  std::to_string(::GetCurrentProcessId()) + ") serves no pages: " +
+                                  ToUtf8(vaduna::contract::kConnectorFile) + " does"});
   return 1;
 }
 
@@ -69,7 +70,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   try {
     return Start(log);
   } catch (const std::exception& failure) {
-    log.Write(std::string("ended by a failure: ") + failure.what());
+    log.Write("failed", {.message = std::string("ended by a failure: ") + failure.what()});
     return 1;
   }
 }

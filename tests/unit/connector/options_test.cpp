@@ -19,12 +19,13 @@ TEST(Options, DefaultsAndEveryOption) {
   EXPECT_EQ(vaduna::contract::kConnectorDefaultPort, options.port);
   EXPECT_EQ(30u, options.callTimeoutSeconds);
   EXPECT_EQ(std::nullopt, Parse({L"--port", L"0", L"--allow-origin", L"http://127.0.0.1:8080", L"--allow-origin",
-                                 L"HTTPS://Example.COM:443", L"--call-timeout", L"5", L"--verbose"},
+                                 L"HTTPS://Example.COM:443", L"--call-timeout", L"5", L"--verbose", L"--log-format", L"json"},
                                 options));
   EXPECT_EQ(0, options.port);
   EXPECT_EQ((std::vector<std::string>{"http://127.0.0.1:8080", "https://example.com"}), options.allowedOrigins);
   EXPECT_EQ(5u, options.callTimeoutSeconds);
   EXPECT_TRUE(options.verbose);
+  EXPECT_EQ(LogFormat::kJson, options.logFormat);
 }
 
 TEST(Options, WrongValuesAreRefusedWithTheReason) {
@@ -32,7 +33,7 @@ TEST(Options, WrongValuesAreRefusedWithTheReason) {
   for (std::vector<const wchar_t*> wrong :
        {std::vector<const wchar_t*>{L"--port"}, {L"--port", L"65536"}, {L"--port", L"-1"}, {L"--port", L"80x"},
         {L"--call-timeout", L"0"}, {L"--call-timeout", L"3601"}, {L"--allow-origin", L"null"},
-        {L"--allow-origin", L"*"}, {L"--bogus"}}) {
+        {L"--allow-origin", L"*"}, {L"--log-format", L"xml"}, {L"--log-format"}, {L"--bogus"}}) {
     const auto reason = Parse(wrong, options);
     ASSERT_TRUE(reason.has_value()) << wrong.size();
     EXPECT_FALSE(reason->empty());
