@@ -4,6 +4,8 @@
 #include <dispex.h>
 #include <oaidl.h>
 
+#include "vaduna_html.h"
+
 namespace vaduna::connector {
 
 HRESULT RegisterProxyStubClasses(std::string& failure) noexcept {
@@ -23,6 +25,18 @@ HRESULT RegisterProxyStubClasses(std::string& failure) noexcept {
       failure += failure.empty() ? exported.name : std::string(", ") + exported.name;
       if (SUCCEEDED(first)) first = hr;
     }
+  }
+  // The server asks each object a page hands it for its private IServerObject (to refuse its own objects),
+  // which has no proxy/stub class anywhere. Wine looks for one before it asks the object, in the registry, and
+  // leaks a key handle whenever it finds none. ISupportErrorInfo's class serves a fixed list of interfaces and
+  // refuses any other without a look in the registry (IDispatch's would look for a type library), so the
+  // question is answered as before: the page object has no such interface.
+  CLSID listClass;
+  HRESULT hr = ::CoGetPSClsid(IID_ISupportErrorInfo, &listClass);
+  if (SUCCEEDED(hr)) hr = ::CoRegisterPSClsid(IID_IServerObject, listClass);
+  if (FAILED(hr)) {
+    failure += failure.empty() ? "IServerObject" : ", IServerObject";
+    if (SUCCEEDED(first)) first = hr;
   }
   return first;
 }

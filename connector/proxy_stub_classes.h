@@ -1,8 +1,8 @@
-// The proxy/stub classes of the interfaces the connector's page objects are
-// exported with, looked up once and registered in the process
-// (CoRegisterPSClsid), where COM's marshalling looks first. Wine 8 leaks a
-// registry key handle on each lookup it makes in the registry, that is once
-// per interface of every page object that crosses to the server.
+// The proxy/stub classes of the interfaces the server reaches the connector's
+// page objects through, looked up once and registered in the process
+// (CoRegisterPSClsid), where COM's marshalling looks first: Wine 8 looks each
+// one up in the registry for every page object that crosses to the server,
+// and leaks a key handle on each lookup that finds nothing.
 #pragma once
 
 #include <windows.h>
