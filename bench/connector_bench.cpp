@@ -405,6 +405,20 @@ int Memory() {
       std::printf(" %u:%lu", type, static_cast<unsigned long>(count));
     }
     std::printf("\n");
+    // The most frequent names among its registry key handles.
+    HKEY own = nullptr;
+    ::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &own);
+    std::string ignored;
+    const std::optional<unsigned> keyType =
+        own != nullptr ? bench::HandleTypeIndex(static_cast<HANDLE>(own), ignored) : std::nullopt;
+    if (own != nullptr) ::RegCloseKey(own);
+    if (!keyType) continue;
+    std::vector<std::pair<DWORD, std::wstring>> names;
+    for (const auto& [name, count] : bench::HandleNames(memory->pid, *keyType, ignored)) names.emplace_back(count, name);
+    std::sort(names.rbegin(), names.rend());
+    for (std::size_t i = 0; i < names.size() && i < 5; ++i) {
+      std::printf("%s key handles %lu %ls\n", role, static_cast<unsigned long>(names[i].first), names[i].second.c_str());
+    }
   }
   PrintTypeIndexes();
   return status;

@@ -84,7 +84,41 @@ std::optional<SIZE_T> CommittedPrivateBytes(HANDLE process, std::string& error) 
   return total;
 }
 
+// NtQueryObject's answer for ObjectNameInformation (class 1): a UNICODE_STRING followed by its text.
+struct ObjectName {
+  USHORT length;
+  USHORT maximumLength;
+  PWSTR buffer;
+};
+using QueryObject = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+
 }  // namespace
+
+std::map<std::wstring, DWORD> HandleNames(DWORD pid, unsigned typeIndex, std::string& error) {
+  std::map<std::wstring, DWORD> names;
+  const auto query = reinterpret_cast<QueryObject>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  vaduna::UniqueHandle process(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid));
+  const std::optional<std::vector<SystemHandleEntry>> handles = SystemHandles(error);
+  if (query == nullptr || !process || !handles) {
+    if (error.empty()) error = "cannot duplicate its handles";
+    return names;
+  }
+  std::vector<std::uint64_t> buffer(4096);
+  for (const SystemHandleEntry& entry : *handles) {
+    if (entry.processId != static_cast<USHORT>(pid) || entry.objectTypeIndex != typeIndex) continue;
+    vaduna::UniqueHandle copy;
+    const HANDLE theirs = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(entry.handleValue));
+    if (!::DuplicateHandle(process.get(), theirs, ::GetCurrentProcess(), copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+      continue;
+    }
+    ULONG needed = 0;
+    const auto* name = reinterpret_cast<const ObjectName*>(buffer.data());
+    if (query(copy.get(), 1, buffer.data(), static_cast<ULONG>(buffer.size() * 8), &needed) < 0) continue;
+    ++names[std::wstring(name->buffer, name->length / sizeof(wchar_t))];
+  }
+  return names;
+}
 
 std::optional<unsigned> HandleTypeIndex(HANDLE own, std::string& error) {
   const std::optional<std::vector<SystemHandleEntry>> handles = SystemHandles(error);

@@ -26,4 +26,9 @@ std::optional<ProcessMemory> MemoryOfProcess(const wchar_t* exeName, std::string
 // handlesByType by a handle of a known kind.
 std::optional<unsigned> HandleTypeIndex(HANDLE own, std::string& error);
 
+// The names of the handles of type index typeIndex that process pid holds, with their counts: each handle is
+// duplicated into this process and named by NtQueryObject. Handles whose value does not fit the list's 16 bits
+// are left out.
+std::map<std::wstring, DWORD> HandleNames(DWORD pid, unsigned typeIndex, std::string& error);
+
 }  // namespace bench

@@ -133,6 +133,7 @@ await runCase("connector-bench", async (context) => {
     const types = [];
     if (readings.length === 1) types.push(...counters.split("\n").filter((l) => l.startsWith("type indexes:")).map((l) => l.replace(/^type indexes:/, "type indexes of known kinds:")));
     types.push(...counters.split("\n").filter((l) => l.startsWith("connector handles by type index:")).map((l) => l.replace(/^connector handles by type index:/, `${label}:`)));
+    types.push(...counters.split("\n").filter((l) => l.startsWith("connector key handles ")).map((l) => l.replace(/^connector key handles /, `${label}, key handles: `)));
     appendFileSync(path.join(output, "handle-types.txt"), types.map((l) => l.trim() + "\n").join(""));
   };
 

@@ -1,5 +1,7 @@
 #include "connector/connections.h"
 
+#include <utility>
+
 #include "connector/limits.h"
 
 namespace vaduna::connector {
@@ -24,6 +26,24 @@ void Connections::SetLink(std::uint64_t number, std::weak_ptr<PageLink> link) no
   SrwExclusive hold(lock_);
   const auto found = open_.find(number);
   if (found != open_.end()) found->second = std::move(link);
+}
+
+bool Connections::OpenHttp() noexcept {
+  SrwExclusive hold(lock_);
+  if (http_ >= kMaxHttpConnections) return false;
+  ++http_;
+  return true;
+}
+
+void Connections::ClosedHttp() noexcept {
+  SrwExclusive hold(lock_);
+  if (http_ > 0) --http_;
+  httpRefusalLogged_ = false;
+}
+
+bool Connections::FirstHttpRefusal() noexcept {
+  SrwExclusive hold(lock_);
+  return !std::exchange(httpRefusalLogged_, true);
 }
 
 std::vector<std::shared_ptr<PageLink>> Connections::Links() const {

@@ -1,6 +1,7 @@
 // The WebSocket connections of pages: their number (at most
 // kMaxPageConnections at once), the numbers that name them in the log, and
-// their links, which the shutdown ends.
+// their links, which the shutdown ends. Also the count of plain HTTP
+// connections (at most kMaxHttpConnections).
 #pragma once
 
 #include <windows.h>
@@ -25,6 +26,12 @@ class Connections {
   // The link of connection number, once its WebSocket is open.
   void SetLink(std::uint64_t number, std::weak_ptr<PageLink> link) noexcept;
 
+  // Takes a place for one more HTTP connection; false at the limit.
+  bool OpenHttp() noexcept;
+  void ClosedHttp() noexcept;
+  // True for the first refusal since the HTTP connections were last below the limit: it is logged, the rest not.
+  bool FirstHttpRefusal() noexcept;
+
   std::vector<std::shared_ptr<PageLink>> Links() const;
   std::size_t open() const noexcept;
 
@@ -32,6 +39,8 @@ class Connections {
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
   std::uint64_t lastNumber_ = 0;
   std::map<std::uint64_t, std::weak_ptr<PageLink>> open_;
+  std::size_t http_ = 0;
+  bool httpRefusalLogged_ = false;
 };
 
 }  // namespace vaduna::connector

@@ -56,6 +56,27 @@ bool OriginPolicy::Allows(std::string_view origin) const noexcept {
   return false;
 }
 
+bool HostAllowed(std::string_view host, std::uint16_t port) noexcept {
+  std::string_view name = host;
+  std::string_view portText;
+  const std::size_t colon = host.rfind(':');
+  if (colon != std::string_view::npos) {
+    name = host.substr(0, colon);
+    portText = host.substr(colon + 1);
+  }
+  if (portText.empty() ? port != 80 || colon != std::string_view::npos : portText != std::to_string(port)) {
+    return false;
+  }
+  if (name == "127.0.0.1") return true;
+  constexpr std::string_view kLocal = "localhost";
+  if (name.size() != kLocal.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a') : name[i];
+    if (c != kLocal[i]) return false;
+  }
+  return true;
+}
+
 HttpResponse Busy(const HttpRequest& request) {
   HttpResponse response =
       Answer(request, http::status::service_unavailable, "too many pages are connected to the connector\n");
@@ -64,8 +85,21 @@ HttpResponse Busy(const HttpRequest& request) {
   return response;
 }
 
-GateDecision Decide(const HttpRequest& request, const OriginPolicy& origins, bool attached) {
+GateDecision Decide(const HttpRequest& request, const OriginPolicy& origins, bool attached, std::uint16_t port) {
   GateDecision decision;
+  const auto hostField = request.find(http::field::host);
+  const std::string_view host = hostField != request.end()
+                                    ? std::string_view(hostField->value().data(), hostField->value().size())
+                                    : std::string_view();
+  if (!HostAllowed(host, port)) {
+    decision.response = Answer(request, http::status::forbidden, "this connector answers requests for 127.0.0.1:" +
+                                                                     std::to_string(port) + " only\n");
+    decision.response.keep_alive(false);
+    decision.response.prepare_payload();
+    decision.refusal = "a request for host \"" + std::string(host.substr(0, 100)) +
+                       "\" (only 127.0.0.1 and localhost on this port are answered)";
+    return decision;
+  }
   const auto originField = request.find(http::field::origin);
   const bool hasOrigin = originField != request.end();
   const std::string_view origin = hasOrigin ? std::string_view(originField->value().data(), originField->value().size())

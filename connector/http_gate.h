@@ -6,12 +6,17 @@
 //   OPTIONS /status    204 preflight, the same CORS headers, Access-Control-Allow-Private-Network when asked
 //   WebSocket on /     upgrade for an allowed Origin; 403 for any other or none
 //   anything else      404 (path) or 405 (method)
+//
+// First of all the Host header must name this computer's loopback address
+// with the connector's port (403 otherwise): a page of another site whose
+// name was made to resolve to 127.0.0.1 sends its own name there.
 #pragma once
 
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,7 +48,11 @@ struct GateDecision {
   std::string refusal;     // for the log: why a request was refused; empty when it was not
 };
 
-GateDecision Decide(const HttpRequest& request, const OriginPolicy& origins, bool attached);
+// Whether a Host header value names the connector listening on port: 127.0.0.1 or localhost (any case), with
+// the port (left out only when it is 80).
+bool HostAllowed(std::string_view host, std::uint16_t port) noexcept;
+
+GateDecision Decide(const HttpRequest& request, const OriginPolicy& origins, bool attached, std::uint16_t port);
 
 // A refusal of a handshake for want of room (kMaxPageConnections).
 HttpResponse Busy(const HttpRequest& request);

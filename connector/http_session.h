@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "connector/http_gate.h"
 #include "connector/limits.h"
@@ -25,13 +26,34 @@ template <class Stream>
 class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream>> {
  public:
   HttpSession(Stream&& stream, SessionContext& context) : stream_(std::move(stream)), context_(context) {}
+  ~HttpSession() {
+    if (counted_) context_.connections.ClosedHttp();
+  }
 
+  // Reads the first request; a connection beyond kMaxHttpConnections is closed unread.
   void Run() {
     boost::asio::dispatch(stream_.get_executor(),
-                          boost::beast::bind_front_handler(&HttpSession::Read, this->shared_from_this()));
+                          boost::beast::bind_front_handler(&HttpSession::Start, this->shared_from_this()));
   }
 
  private:
+  void Start() {
+    counted_ = context_.connections.OpenHttp();
+    if (!counted_) {
+      if (context_.connections.FirstHttpRefusal()) {
+        context_.log.Write("http_full", {.message = std::to_string(kMaxHttpConnections)});
+      }
+      boost::beast::error_code ignored;
+      if constexpr (std::is_same_v<Stream, boost::beast::tcp_stream>) {
+        stream_.socket().close(ignored);
+      } else {
+        stream_.close();
+      }
+      return;
+    }
+    Read();
+  }
+
   void Read() {
     parser_.emplace();
     parser_->header_limit(kMaxHttpHeaderBytes);
@@ -54,7 +76,7 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
       return;
     }
     HttpRequest request = parser_->release();
-    GateDecision decision = Decide(request, context_.origins, context_.attached ? context_.attached() : false);
+    GateDecision decision = Decide(request, context_.origins, context_.attached ? context_.attached() : false, context_.port);
     if (decision.upgrade) {
       const std::uint64_t number = context_.connections.Open();
       if (number != 0) {
@@ -104,6 +126,7 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
   SessionContext& context_;
   std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
   std::shared_ptr<HttpResponse> response_;
+  bool counted_ = false;  // holds one of the kMaxHttpConnections places
 };
 
 }  // namespace vaduna::connector

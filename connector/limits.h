@@ -39,6 +39,27 @@ inline constexpr std::uint32_t kMaxHttpHeaderBytes = 16 * 1024;
 // may be connecting or replacing it. Further handshakes get 503.
 inline constexpr std::size_t kMaxPageConnections = 16;
 
+// Plain HTTP connections at once (status requests, preflights, handshakes not
+// yet upgraded); a further one is closed as soon as it is accepted.
+inline constexpr std::size_t kMaxHttpConnections = 16;
+
+// How long a page may take from its WebSocket handshake to its hello; then
+// it is closed with 1008, and its place among kMaxPageConnections is free.
+inline constexpr std::chrono::seconds kHelloTimeout{10};
+
+// Bytes of frames queued for one page and not yet written. A page that stops
+// reading is closed with 1008 instead of growing the queue without bound.
+inline constexpr std::size_t kMaxUnsentBytes = 4 * kMaxFrameBytes;
+
+// How long a connection closed for overflowing its queue may take to finish
+// its close; then the socket is closed outright.
+inline constexpr std::chrono::seconds kStalledCloseGrace{5};
+
+// After a failing accept the listener waits before trying again: the first
+// delay, doubled on each further failure up to the cap.
+inline constexpr std::chrono::milliseconds kAcceptRetryFirst{10};
+inline constexpr std::chrono::milliseconds kAcceptRetryMax{1000};
+
 // How long a client may take to send its HTTP request head.
 inline constexpr std::chrono::seconds kHttpReadTimeout{30};
 
@@ -46,6 +67,10 @@ inline constexpr std::chrono::seconds kHttpReadTimeout{30};
 inline constexpr unsigned kDefaultCallTimeoutSeconds = 30;
 // Largest --call-timeout: a COM client thread is blocked that long at most.
 inline constexpr unsigned kMaxCallTimeoutSeconds = 3600;
+
+// How often the server holding the attached page is probed: a server that
+// died is noticed, and replaced, within two of these.
+inline constexpr std::chrono::milliseconds kServerCheckInterval{1000};
 
 // How long the shutdown waits for the pages' sockets to finish closing.
 inline constexpr std::chrono::seconds kShutdownGrace{3};

@@ -10,7 +10,8 @@ namespace vaduna::connector {
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 
-Listener::Listener(net::io_context& io, SessionContext& context) : io_(io), acceptor_(io), context_(context) {}
+Listener::Listener(net::io_context& io, SessionContext& context)
+    : io_(io), acceptor_(io), context_(context), retry_(io) {}
 
 std::shared_ptr<Listener> Listener::Open(net::io_context& io, std::uint16_t port, SessionContext& context,
                                          boost::beast::error_code& error) {
@@ -34,6 +35,7 @@ void Listener::Run() { Accept(); }
 void Listener::Stop() {
   boost::beast::error_code ignored;
   acceptor_.close(ignored);
+  retry_.cancel();
 }
 
 void Listener::Accept() {
@@ -43,12 +45,22 @@ void Listener::Accept() {
 
 void Listener::OnAccept(boost::beast::error_code error, tcp::socket socket) {
   if (error == net::error::operation_aborted || !acceptor_.is_open()) return;  // stopped
-  if (error) {
-    context_.log.Write("accept_failed", {.message = error.message()});
-  } else {
+  if (!error) {
+    backoff_.Succeeded();
     StartSession(std::move(socket), context_);
+    Accept();
+    return;
   }
-  Accept();
+  const bool wasCapped = backoff_.capped();
+  const std::chrono::milliseconds delay = backoff_.Failed();
+  if (!wasCapped) {
+    // Once the delay is capped the failure is not logged again until an accept succeeds.
+    context_.log.Write("accept_failed", {.ms = static_cast<std::uint64_t>(delay.count()), .message = error.message()});
+  }
+  retry_.expires_after(delay);
+  retry_.async_wait([self = shared_from_this()](boost::beast::error_code waited) {
+    if (!waited && self->acceptor_.is_open()) self->Accept();
+  });
 }
 
 }  // namespace vaduna::connector

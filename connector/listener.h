@@ -1,15 +1,17 @@
 // Accepts connections on the connector's port, on 127.0.0.1 only: nothing on
 // the network beyond this computer can reach it. Each connection gets its own
-// strand and session.
+// strand and session. A failing accept is retried after an AcceptBackoff delay.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/error.hpp>
 
 #include <cstdint>
 #include <memory>
 
+#include "connector/accept_backoff.h"
 #include "connector/session_context.h"
 
 namespace vaduna::connector {
@@ -34,6 +36,8 @@ class Listener final : public std::enable_shared_from_this<Listener> {
   boost::asio::io_context& io_;
   boost::asio::ip::tcp::acceptor acceptor_;
   SessionContext& context_;
+  boost::asio::steady_timer retry_;
+  AcceptBackoff backoff_;
 };
 
 }  // namespace vaduna::connector

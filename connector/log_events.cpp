@@ -31,7 +31,9 @@ constexpr std::array kEvents{
     EventText{"already_running", "{message}"},
     EventText{"claim_failed", "this session's connector place could not be taken: {result}"},
     // Connections.
-    EventText{"accept_failed", "accepting a connection failed: {message}"},
+    EventText{"accept_failed", "accepting a connection failed: {message}; trying again in {ms} ms"},
+    EventText{"http_full",
+              "refused connections: {message} HTTP connections are open already (logged once until one closes)"},
     EventText{"request_unreadable", "refused an HTTP request that could not be read: {message}"},
     EventText{"refused", "refused {message}"},
     EventText{"handshake_failed", "page {page}: the WebSocket handshake failed: {message}"},
@@ -47,6 +49,20 @@ constexpr std::array kEvents{
     EventText{"attached", "page {page} attached to the server"},
     EventText{"detached", "page {page} detached from the server"},
     EventText{"unload_failed", "OnUnload failed with {result}"},
+    EventText{"replace_failed", "page {page} could not replace page {previous}, which stays attached"},
+    EventText{"replaced_in_flight",
+              "page {page} was replaced with {message} calls of the server still waiting for it: they fail as "
+              "disconnected"},
+    EventText{"unload_needless", "page {page}: the server had let go of it already ({result}); nothing left to unload"},
+    EventText{"status_lost", "page {page}: out of memory: the status {message} is not sent"},
+    // The server holding the page.
+    EventText{"server_lost",
+              "the server holding page {page} is gone ({result}): starting a new one and attaching the page to it"},
+    EventText{"reattach_failed", "page {page}: {message}; trying again"},
+    EventText{"reattached", "page {page} attached again, to a new server"},
+    EventText{"proxy_stub_unregistered",
+              "the proxy/stub classes of {message} could not be registered in the process ({result}); marshalling "
+              "looks them up each time"},
     // Calls (with --verbose, but for a time-out).
     EventText{"call", "page {page}: call {call} {member} ({kind}) on object {object}"},
     EventText{"answered", "page {page}: call {call} answered {result} after {ms} ms"},

@@ -27,6 +27,7 @@
 #include "connector/listener.h"
 #include "connector/log.h"
 #include "connector/options.h"
+#include "connector/proxy_stub_classes.h"
 #include "connector/server_connection.h"
 
 namespace {
@@ -73,6 +74,7 @@ int Run(const Options& options) {
     log.Write("listen_failed", {.port = options.port, .message = error.message()});
     return 1;
   }
+  context.port = listener->port();
   std::printf("listening on ws://127.0.0.1:%u\n", static_cast<unsigned>(listener->port()));
   std::fflush(stdout);
   log.Write("listening", {.port = listener->port(),
@@ -82,6 +84,10 @@ int Run(const Options& options) {
     log.Write("no_origins");
   }
   for (const std::string& origin : options.allowedOrigins) log.Write("origin_allowed", {.origin = origin});
+  std::string interfaceName;
+  if (const HRESULT hr = RegisterProxyStubClasses(interfaceName); FAILED(hr)) {
+    log.Write("proxy_stub_unregistered", {.result = HexCode(hr), .message = interfaceName});
+  }
 
   auto work = net::make_work_guard(io);
   net::steady_timer grace(io);

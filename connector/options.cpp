@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cwchar>
+#include <vector>
 
 #include "connector/limits.h"
 #include "connector/utf.h"
@@ -44,7 +45,62 @@ std::optional<unsigned> ParseNumber(std::string_view text, unsigned max) {
   return value;
 }
 
+bool AllDigits(std::string_view text, int base) {
+  for (char c : text) {
+    const bool digit = c >= '0' && c <= '9' && (c - '0') < base;
+    const bool hex = base == 16 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'));
+    if (!digit && !hex) return false;
+  }
+  return true;
+}
+
+// One part of a numeric host: hexadecimal after 0x, octal after a leading 0, else decimal.
+std::optional<std::uint64_t> Ipv4Part(std::string_view part) {
+  int base = 10;
+  if (part.size() >= 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X')) {
+    base = 16;
+    part.remove_prefix(2);
+    if (part.empty()) return 0;
+  } else if (part.size() >= 2 && part[0] == '0') {
+    base = 8;
+    part.remove_prefix(1);
+  }
+  if (part.empty() || !AllDigits(part, base)) return std::nullopt;
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value, base);
+  if (error != std::errc() || value > 0xffffffffu) return std::nullopt;
+  return value;
+}
+
 }  // namespace
+
+std::optional<std::string> CanonicalIpv4(std::string_view host) {
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t dot = host.find('.', start);
+    parts.push_back(host.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start));
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  if (parts.size() > 1 && parts.back().empty()) parts.pop_back();  // one final dot is allowed
+  const std::string_view last = parts.back();
+  const bool hexLast = last.size() >= 2 && last[0] == '0' && (last[1] == 'x' || last[1] == 'X');
+  const bool endsInNumber = hexLast ? AllDigits(last.substr(2), 16) : !last.empty() && AllDigits(last, 10);
+  if (!endsInNumber) return std::nullopt;
+  if (parts.size() > 4) return std::string();
+  std::uint64_t address = 0;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const std::optional<std::uint64_t> value = Ipv4Part(parts[i]);
+    if (!value) return std::string();
+    const bool isLast = i + 1 == parts.size();
+    // The last part fills the bytes the parts before it left.
+    const std::uint64_t limit = isLast ? (std::uint64_t{1} << (8 * (5 - parts.size()))) : 256;
+    if (*value >= limit) return std::string();
+    address = isLast ? (address << (8 * (5 - parts.size()))) | *value : (address << 8) | *value;
+  }
+  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xff) + "." +
+         std::to_string((address >> 8) & 0xff) + "." + std::to_string(address & 0xff);
+}
 
 std::optional<std::string> NormaliseOrigin(std::string_view value) {
   std::string text(value);
@@ -138,6 +194,17 @@ std::optional<std::string> ParseOptions(int argc, const wchar_t* const* argv, Op
           return "--allow-origin " + value +
                  ": not an origin; write scheme://host[:port] with no path, for example http://127.0.0.1:8080 "
                  "(\"null\" and wildcards are not accepted)";
+        }
+        // A numeric host in another form than browsers send would never match their Origin.
+        const std::size_t hostStart = origin->find("://") + 3;
+        const std::size_t hostEnd = origin->find(':', hostStart);
+        const std::string host = origin->substr(hostStart, hostEnd - hostStart);
+        const std::optional<std::string> canonical = host.starts_with("[") ? std::nullopt : CanonicalIpv4(host);
+        if (canonical && canonical->empty()) return "--allow-origin " + value + ": " + host + " is no IPv4 address";
+        if (canonical && *canonical != host) {
+          const std::string written = origin->substr(0, hostStart) + *canonical + origin->substr(host.size() + hostStart);
+          return "--allow-origin " + value + ": browsers write this address as " + *canonical +
+                 "; write --allow-origin " + written;
         }
         options.allowedOrigins.push_back(*origin);
       }

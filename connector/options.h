@@ -31,6 +31,11 @@ std::optional<std::string> ParseOptions(int argc, const wchar_t* const* argv, Op
 // wildcards are refused, since they would admit any such page.
 std::optional<std::string> NormaliseOrigin(std::string_view value);
 
+// For a host that ends in a number, as browsers read it (127.1, 0x7f.0.0.1,
+// 2130706433): its IPv4 address in the dotted form browsers send, or an empty
+// string when it is no address. Nothing for a host name.
+std::optional<std::string> CanonicalIpv4(std::string_view host);
+
 // The usage message, for --help and a wrong command line.
 std::string Usage();
 

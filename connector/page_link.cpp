@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/unique_resource.h"
+#include "connector/exact_json.h"
 #include "connector/utf.h"
 #include "vaduna_contract.h"
 
@@ -93,7 +94,7 @@ void PageLink::ReceiveFrame(std::string_view frame) noexcept {
     json::parse_options options;
     options.max_depth = kMaxJsonDepth;
     json::error_code error;
-    json::value message = json::parse(frame, error, json::storage_ptr(), options);
+    json::value message = ParseExact(frame, error, options);
     if (error) {
       Refuse(CloseCode::kMalformed, "a frame that is not JSON (" + error.message() + ")");
       return;
@@ -254,6 +255,17 @@ bool PageLink::ReportAttached() noexcept {
   return true;
 }
 
+void PageLink::ReportStatus(const char* state) noexcept {
+  try {
+    if (CurrentState() != State::kAttached) return;
+    Send(Message({{"op", "status"}, {"state", state}}));
+  } catch (const std::bad_alloc&) {
+    log_.Write("status_lost", {.page = number_, .message = state});
+  }
+}
+
+bool PageLink::greeted() const noexcept { return CurrentState() != State::kGreeting; }
+
 void PageLink::Detach(DetachReason reason) noexcept {
   try {
     End(Message({{"op", "detached"}, {"reason", ReasonWord(reason)}}), CloseCode::kNormal,
@@ -298,8 +310,11 @@ void PageLink::End(std::string lastFrame, CloseCode code, std::string why) noexc
 }
 
 void PageLink::DisconnectObjects() noexcept {
+  if (ended()) CutRemoteReferences();
+}
+
+void PageLink::CutRemoteReferences() noexcept {
   try {
-    if (!ended()) return;
     for (const ComPtr<PageObject>& object : objects_.Live()) {
       ::CoDisconnectObject(static_cast<IDispatchEx*>(object.Get()), 0);
     }

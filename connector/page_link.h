@@ -43,6 +43,7 @@ class PageLink final : public PageObjectOwner,
  public:
   struct Settings {
     std::chrono::milliseconds callTimeout{std::chrono::seconds(kDefaultCallTimeoutSeconds)};
+    std::chrono::milliseconds helloTimeout{kHelloTimeout};  // applied by the socket's session
   };
 
   // number names the page in the log; origin is its handshake's Origin.
@@ -68,6 +69,10 @@ class PageLink final : public PageObjectOwner,
   Microsoft::WRL::ComPtr<IDispatch> Application() const;
   // Tells the page that it is attached; false when the link ended meanwhile.
   bool ReportAttached() noexcept;
+  // Tells the attached page how its link to the server stands (`server-lost`, `reattached`).
+  void ReportStatus(const char* state) noexcept;
+  // Whether the page has said hello (the hello time-out no longer runs).
+  bool greeted() const noexcept;
   // Ends the link: the page is told `detached` with reason, and the socket closes with 1000.
   void Detach(DetachReason reason) noexcept;
   // Ends the link after a failure: the page is told `error` with message, and the socket closes with code.
@@ -75,6 +80,9 @@ class PageLink final : public PageObjectOwner,
   // Cuts the remote references to the page's remaining COM objects (CoDisconnectObject), so that they are
   // freed; only once the link has ended. A COM call: never on the I/O thread.
   void DisconnectObjects() noexcept;
+  // The same while the link lives: the references a server that is gone held are never given back otherwise.
+  // The page's application object stays alive through the link's own reference.
+  void CutRemoteReferences() noexcept;
 
   bool ended() const noexcept;
   std::size_t pendingCalls() const noexcept;

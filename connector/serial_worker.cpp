@@ -25,10 +25,21 @@ void SerialWorker::Run() noexcept {
     std::function<void()> job;
     {
       SrwExclusive hold(lock_);
-      while (jobs_.empty() && !stopping_) ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
-      if (jobs_.empty()) return;  // stopping, and nothing left to run
-      job = std::move(jobs_.front());
-      jobs_.pop_front();
+      for (;;) {
+        if (!jobs_.empty() || stopping_) break;
+        const ULONGLONG now = ::GetTickCount64();
+        if (periodic_ && now >= nextTick_) break;
+        const DWORD wait = periodic_ ? static_cast<DWORD>(nextTick_ - now) : INFINITE;
+        ::SleepConditionVariableSRW(&changed_, &lock_, wait, 0);
+      }
+      if (jobs_.empty() && stopping_) return;  // stopping, and nothing left to run
+      if (jobs_.empty()) {
+        job = periodic_;
+        nextTick_ = ::GetTickCount64() + intervalMs_;
+      } else {
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
       busy_ = true;
     }
     try {
@@ -53,6 +64,14 @@ bool SerialWorker::Post(std::function<void()> job) noexcept {
   }
   ::WakeAllConditionVariable(&changed_);
   return true;
+}
+
+void SerialWorker::Every(DWORD intervalMs, std::function<void()> job) noexcept {
+  SrwExclusive hold(lock_);
+  periodic_ = std::move(job);
+  intervalMs_ = intervalMs;
+  nextTick_ = ::GetTickCount64() + intervalMs;
+  ::WakeAllConditionVariable(&changed_);
 }
 
 void SerialWorker::Flush() noexcept {

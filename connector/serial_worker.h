@@ -24,6 +24,8 @@ class SerialWorker {
   void Stop() noexcept;
   // Waits until every job queued before this call has run. Not from a job.
   void Flush() noexcept;
+  // Runs job whenever intervalMs have passed without it, between the queued jobs; until Stop.
+  void Every(DWORD intervalMs, std::function<void()> job) noexcept;
 
  private:
   static DWORD WINAPI ThreadMain(void* self);
@@ -34,6 +36,9 @@ class SerialWorker {
   std::deque<std::function<void()>> jobs_;
   bool stopping_ = false;
   bool busy_ = false;
+  std::function<void()> periodic_;
+  DWORD intervalMs_ = INFINITE;
+  ULONGLONG nextTick_ = 0;
   UniqueHandle thread_;
 };
 

@@ -15,6 +15,28 @@ HRESULT RegisteredServer::CreateApplication(Microsoft::WRL::ComPtr<IDispatch>& a
   return ::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(application.ReleaseAndGetAddressOf()));
 }
 
+HRESULT RegisteredServer::Probe(IDispatch* application) noexcept {
+  if (application == nullptr) return E_POINTER;
+  // Answered by the server object itself, never by the page, and needs no type library.
+  UINT count = 0;
+  return application->GetTypeInfoCount(&count);
+}
+
+bool IsServerGone(HRESULT code) noexcept {
+  switch (code) {
+    case RPC_E_DISCONNECTED:
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+    case CO_E_OBJNOTCONNECTED:
+    case HresultFromStatus(RPC_S_SERVER_UNAVAILABLE):
+    case HresultFromStatus(RPC_S_CALL_FAILED):
+    case HresultFromStatus(RPC_S_CALL_FAILED_DNE):
+      return true;
+    default:
+      return false;
+  }
+}
+
 HRESULT CallByName(IDispatch* target, const wchar_t* name, VARIANT* argument) noexcept {
   if (target == nullptr || name == nullptr) return E_INVALIDARG;
   DISPID id = DISPID_UNKNOWN;

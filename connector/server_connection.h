@@ -14,6 +14,9 @@ class ServerConnection {
  public:
   // A new application object of the server (its IDispatch).
   virtual HRESULT CreateApplication(Microsoft::WRL::ComPtr<IDispatch>& application) noexcept = 0;
+  // One cheap round trip to the server holding application; fails with a code IsServerGone knows once that
+  // server has ended.
+  virtual HRESULT Probe(IDispatch* application) noexcept = 0;
 
  protected:
   ~ServerConnection() = default;
@@ -23,7 +26,11 @@ class ServerConnection {
 class RegisteredServer final : public ServerConnection {
  public:
   HRESULT CreateApplication(Microsoft::WRL::ComPtr<IDispatch>& application) noexcept override;
+  HRESULT Probe(IDispatch* application) noexcept override;
 };
+
+// Whether code says the object's process is gone (or cut it off), rather than that a call failed.
+bool IsServerGone(HRESULT code) noexcept;
 
 // Calls method name of target with no argument or one, late-bound (GetIDsOfNames, then Invoke).
 HRESULT CallByName(IDispatch* target, const wchar_t* name, VARIANT* argument = nullptr) noexcept;

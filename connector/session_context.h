@@ -1,6 +1,7 @@
 // What every connection of the connector shares.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "connector/connections.h"
@@ -18,6 +19,7 @@ struct SessionContext {
   Connections& connections;
   PageLink::Settings linkSettings;
   std::function<bool()> attached;  // for /status
+  std::uint16_t port = 0;          // the listening port, which a request's Host must name
 };
 
 }  // namespace vaduna::connector

@@ -3,21 +3,24 @@
 // strand (the stream's executor), nothing blocking in a handler. It reads the
 // page's frames into its link and writes the link's frames from a queue, one
 // at a time; Send and Close may come from any thread and are posted to the
-// strand. Stream is beast::tcp_stream, or beast::test::stream in the tests.
+// strand. A page that says no hello in time, or whose unsent frames exceed
+// kMaxUnsentBytes, is closed with 1008. Stream is beast::tcp_stream, or beast::test::stream in the tests.
 #pragma once
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
 
 #include <algorithm>
-#include <deque>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <type_traits>
 
+#include "connector/frame_queue.h"
 #include "connector/http_gate.h"
 #include "connector/limits.h"
 #include "connector/page_link.h"
@@ -31,7 +34,11 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
  public:
   // number is the connection's place, taken from context.connections; it is given back at destruction.
   WebSocketSession(Stream&& stream, SessionContext& context, std::uint64_t number, std::string origin)
-      : ws_(std::move(stream)), context_(context), number_(number), origin_(std::move(origin)) {}
+      : ws_(std::move(stream)),
+        context_(context),
+        number_(number),
+        origin_(std::move(origin)),
+        timer_(ws_.get_executor()) {}
 
   ~WebSocketSession() { context_.connections.Closed(number_); }
 
@@ -44,8 +51,9 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
     ws_.set_option(boost::beast::websocket::stream_base::decorator([](boost::beast::websocket::response_type& response) {
       response.set(boost::beast::http::field::server, std::string(kServiceName) + "/" + kServiceVersion);
     }));
-    // Checked against each frame's header, before its payload is read: a larger one is closed with 1009.
-    ws_.read_message_max(kMaxFrameBytes);
+    // No limit of Beast's: on a larger frame it would close at once with the rest of the frame unread, which
+    // the peer's system answers with a reset instead of letting the 1009 close arrive. Read() bounds it.
+    ws_.read_message_max(0);
     ws_.auto_fragment(false);
     ws_.async_accept(request, boost::beast::bind_front_handler(&WebSocketSession::OnAccept, this->shared_from_this()));
   }
@@ -79,17 +87,42 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
                                        number_, origin_);
     context_.connections.SetLink(number_, link_);
     context_.log.Write("connected", {.page = number_, .origin = origin_});
+    timer_.expires_after(context_.linkSettings.helloTimeout);
+    timer_.async_wait([weak = this->weak_from_this()](boost::beast::error_code error) {
+      const auto self = weak.lock();
+      if (error || !self || self->link_->greeted()) return;
+      const auto seconds = std::chrono::duration<double>(self->context_.linkSettings.helloTimeout).count();
+      std::ostringstream within;
+      within << "a page that said no hello within " << seconds << " s";
+      self->link_->Refuse(CloseCode::kPolicy, within.str());
+    });
     Read();
   }
 
+  // Reads a message in parts, so that one over kMaxFrameBytes is noticed before more of it is kept. A part
+  // as large as the frame allows is read into place directly; Beast's own hint would be 1536 bytes.
   void Read() {
-    ws_.async_read(buffer_, boost::beast::bind_front_handler(&WebSocketSession::OnRead, this->shared_from_this()));
+    const std::size_t room = std::min(kReadPart, kMaxFrameBytes + 1 - buffer_.size());
+    ws_.async_read_some(buffer_.prepare(room),
+                        boost::beast::bind_front_handler(&WebSocketSession::OnRead, this->shared_from_this()));
   }
 
-  void OnRead(boost::beast::error_code error, std::size_t) {
+  void OnRead(boost::beast::error_code error, std::size_t bytes) {
+    buffer_.commit(bytes);
     if (error) {
       open_ = false;
       link_->SocketClosed(Describe(error));
+      return;
+    }
+    if (buffer_.size() > kMaxFrameBytes) {
+      // No read from here on: the close handshake reads and drops the rest of the message, then the peer's close.
+      buffer_.clear();
+      buffer_.shrink_to_fit();
+      link_->Refuse(CloseCode::kTooBig, "a frame over 16 MiB");
+      return;
+    }
+    if (!ws_.is_message_done()) {
+      Read();
       return;
     }
     if (!ws_.got_text()) {
@@ -108,14 +141,25 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
       const websocket::close_reason& reason = ws_.reason();
       return "closed (" + std::to_string(reason.code) + ")";
     }
-    if (error == websocket::error::message_too_big) return "refused a frame over 16 MiB (closed with 1009)";
     if (error == websocket::error::bad_frame_payload) return "refused text that is not UTF-8 (closed with 1007)";
     return error.message();
   }
 
   void Queue(std::string text) {
     if (!open_ || closeRequested_) return;
-    frames_.push_back(std::move(text));
+    if (!frames_.Push(std::move(text))) {
+      // The page stopped reading: what waits is dropped, and a write that never ends is cut short.
+      frames_.DropWaiting();
+      link_->Refuse(CloseCode::kPolicy, "a page that does not read its messages (over " +
+                                            std::to_string(kMaxUnsentBytes >> 20) + " MiB unsent)");
+      timer_.expires_after(kStalledCloseGrace);
+      timer_.async_wait([weak = this->weak_from_this()](boost::beast::error_code error) {
+        const auto self = weak.lock();
+        if (error || !self || !self->open_) return;
+        boost::beast::get_lowest_layer(self->ws_).close();
+      });
+      return;
+    }
     WriteNext();
   }
 
@@ -143,10 +187,10 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
 
   void OnWrite(boost::beast::error_code error, std::size_t) {
     writing_ = false;
-    frames_.pop_front();
+    frames_.Pop();
     if (error) {
       open_ = false;
-      frames_.clear();
+      frames_.Clear();
       return;  // the pending read fails too and ends the link
     }
     WriteNext();
@@ -155,8 +199,11 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
   void OnClose(boost::beast::error_code) {
     writing_ = false;
     open_ = false;
-    frames_.clear();
+    frames_.Clear();
+    timer_.cancel();
   }
+
+  static constexpr std::size_t kReadPart = 1024 * 1024;
 
   boost::beast::websocket::stream<Stream> ws_;
   boost::beast::flat_buffer buffer_;
@@ -164,9 +211,10 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
   const std::uint64_t number_;
   const std::string origin_;
   std::shared_ptr<PageLink> link_;
+  boost::asio::steady_timer timer_;  // the hello time-out, then the grace of a stalled close
 
   // On the strand:
-  std::deque<std::string> frames_;
+  FrameQueue frames_{kMaxUnsentBytes};
   std::optional<boost::beast::websocket::close_reason> closeRequested_;
   bool writing_ = false;
   bool open_ = true;

@@ -1,13 +1,15 @@
 // The page side of the readiness contract against fake server application
 // objects: AttachAppObject with the page's object and the event set, detach
-// with the event reset and OnUnload, a second page replacing the first, a
-// server that cannot be started, and the shutdown.
+// with the event reset and OnUnload, a second page replacing the first (or
+// failing to, which changes nothing), a server that cannot be started, one
+// that dies under an attached page, and the shutdown.
 #include "connector/attachment.h"
 
 #include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,6 +44,14 @@ class FakeServer final : public ServerConnection {
     return S_OK;
   }
 
+  // The objects up to number failingUpTo answer probeResult; the others S_OK.
+  HRESULT Probe(IDispatch* application) noexcept override {
+    for (std::size_t i = 0; i < made_.size() && i < failingUpTo; ++i) {
+      if (static_cast<IDispatch*>(made_[i].Get()) == application) return probeResult;
+    }
+    return S_OK;
+  }
+
   void Record(std::string what) {
     std::lock_guard hold(mutex_);
     calls.push_back(std::move(what));
@@ -54,6 +64,8 @@ class FakeServer final : public ServerConnection {
 
   HRESULT createResult = S_OK;
   HRESULT attachResult = S_OK;
+  std::atomic<std::size_t> failingUpTo{0};
+  std::atomic<HRESULT> probeResult{S_OK};
   std::vector<VariantValue> attachedObjects;
 
  private:
@@ -90,7 +102,7 @@ class AttachmentTest : public ::testing::Test {
   UniqueHandle event_{::CreateEventW(nullptr, TRUE, FALSE, eventName_.c_str())};
   MemoryLog log_;
   FakeServer server_;
-  Attachment attachment_{server_, log_.log(), eventName_};
+  Attachment attachment_{server_, log_.log(), eventName_, 0};
 };
 
 TEST_F(AttachmentTest, AttachingHandsThePagesApplicationToTheServerAndSetsTheEvent) {
@@ -114,17 +126,18 @@ TEST_F(AttachmentTest, AttachingHandsThePagesApplicationToTheServerAndSetsTheEve
   server_.attachedObjects.clear();
 }
 
-TEST_F(AttachmentTest, ASecondPageReplacesTheFirstWhichIsDetachedFirst) {
+TEST_F(AttachmentTest, ASecondPageReplacesTheFirstOnceItIsAttached) {
   Page first = Connect(1);
+  auto waiting = CallAsync(first.link->Application().Get(), L"Title", DISPATCH_PROPERTYGET);
+  ASSERT_TRUE(first.socket->WaitFor("call"));
   Page second = Connect(2);
-  EXPECT_EQ((std::vector<std::string>{"attach 1", "unload 1", "attach 2"}), server_.Calls());
-  const std::vector<json::object> told = first.socket->Frames();
-  ASSERT_EQ(2u, told.size());
-  EXPECT_EQ(json::value(json::parse(R"({"op":"detached","reason":"replaced"})")), json::value(told[1]));
+  EXPECT_EQ((std::vector<std::string>{"attach 1", "attach 2", "unload 1"}), server_.Calls());
+  EXPECT_EQ(json::value(json::parse(R"({"op":"detached","reason":"replaced"})")),
+            json::value(first.socket->Frames().back()));
   EXPECT_EQ(CloseCode::kNormal, first.socket->closed());
-  EXPECT_TRUE(first.link->ended());
+  EXPECT_EQ(RPC_E_DISCONNECTED, waiting.get().hr);
+  EXPECT_TRUE(log_.Contains("page 1 was replaced with 1 calls of the server still waiting for it"));
   EXPECT_TRUE(second.socket->WaitFor("attached", 0, 0ms));
-  EXPECT_FALSE(second.link->ended());
   EXPECT_EQ(1, EventState());
   EXPECT_TRUE(attachment_.attached());
   EXPECT_TRUE(log_.Contains("page 2 replaces page 1"));
@@ -133,6 +146,58 @@ TEST_F(AttachmentTest, ASecondPageReplacesTheFirstWhichIsDetachedFirst) {
   attachment_.Flush();
   EXPECT_EQ("unload 2", server_.Calls().back());
   EXPECT_EQ(0, EventState());
+  server_.attachedObjects.clear();
+}
+
+TEST_F(AttachmentTest, ANewcomerThatCannotAttachLeavesTheAttachedPageAlone) {
+  Page first = Connect(1);
+  for (const HRESULT create : {REGDB_E_CLASSNOTREG, S_OK}) {
+    server_.createResult = create;
+    server_.attachResult = E_ACCESSDENIED;
+    Page newcomer = Connect(2);
+    EXPECT_EQ(CloseCode::kInternalError, newcomer.socket->closed());
+    EXPECT_FALSE(first.link->ended());
+    EXPECT_EQ(1u, first.socket->Frames().size()) << "told nothing after attached";
+    EXPECT_EQ(1, EventState());
+    EXPECT_TRUE(attachment_.attached());
+  }
+  EXPECT_TRUE(log_.Contains("page 2 could not replace page 1, which stays attached"));
+  EXPECT_EQ((std::vector<std::string>{"attach 1", "attach 2"}), server_.Calls());
+  server_.attachedObjects.clear();
+}
+
+TEST_F(AttachmentTest, AServerThatDiesIsReplacedAndGivenTheSamePage) {
+  Page page = Connect(1);
+  server_.failingUpTo = 1;
+  server_.probeResult = E_FAIL;  // a failing call, not a dead server
+  attachment_.CheckServer();
+  attachment_.Flush();
+  EXPECT_EQ(1u, page.socket->Frames().size());
+
+  server_.probeResult = RPC_E_SERVER_DIED;
+  server_.createResult = CO_E_SERVER_EXEC_FAILURE;  // the first new server fails to start
+  attachment_.CheckServer();
+  attachment_.Flush();
+  EXPECT_EQ(json::value(json::parse(R"({"op":"status","state":"server-lost"})")),
+            json::value(page.socket->Frames().back()));
+  EXPECT_EQ(0, EventState()) << "clients wait for the new server";
+  EXPECT_FALSE(attachment_.attached());
+
+  server_.createResult = S_OK;
+  attachment_.CheckServer();
+  attachment_.Flush();
+  EXPECT_EQ((std::vector<std::string>{"attach 1", "attach 2"}), server_.Calls()) << "no OnUnload to a dead server";
+  ASSERT_EQ(2u, server_.attachedObjects.size());
+  EXPECT_EQ(server_.attachedObjects[0].get().pdispVal, server_.attachedObjects[1].get().pdispVal);
+  EXPECT_EQ(json::value(json::parse(R"({"op":"status","state":"reattached"})")),
+            json::value(page.socket->Frames().back()));
+  EXPECT_EQ(1, EventState());
+  EXPECT_TRUE(attachment_.attached());
+  EXPECT_TRUE(log_.Contains("the server holding page 1 is gone (0x80010007)"));
+
+  page.link->SocketClosed("closed (1001)");
+  attachment_.Flush();
+  EXPECT_EQ("unload 2", server_.Calls().back());
   server_.attachedObjects.clear();
 }
 

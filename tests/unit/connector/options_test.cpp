@@ -53,5 +53,30 @@ TEST(Options, OriginsAreNormalisedAsBrowsersSendThemAndAnythingElseIsRefused) {
   }
 }
 
+TEST(Options, NumericHostsInAnotherFormThanBrowsersSendAreRefusedWithTheirForm) {
+  struct Case {
+    const char* host;
+    const char* canonical;  // "" no address; nullptr a host name
+  };
+  for (const Case& form : {Case{"127.0.0.1", "127.0.0.1"}, {"127.1", "127.0.0.1"}, {"127.0.1", "127.0.0.1"},
+                           {"2130706433", "127.0.0.1"}, {"0x7f.0.0.1", "127.0.0.1"}, {"0177.0.0.01", "127.0.0.1"},
+                           {"0x7F000001", "127.0.0.1"}, {"127.0.0.1.", "127.0.0.1"}, {"192.168.0.300", ""},
+                           {"1.2.3.4.5", ""}, {"4294967296", ""}, {"08.1", ""}, {"1..1", ""},
+                           {"localhost", nullptr}, {"app.example", nullptr}, {"1.2.example", nullptr}}) {
+    const std::optional<std::string> got = CanonicalIpv4(form.host);
+    if (form.canonical == nullptr) {
+      EXPECT_EQ(std::nullopt, got) << form.host;
+    } else {
+      EXPECT_EQ(form.canonical, got.value_or("(a name)")) << form.host;
+    }
+  }
+  Options options;
+  EXPECT_EQ("--allow-origin http://127.1:8080: browsers write this address as 127.0.0.1; write --allow-origin "
+            "http://127.0.0.1:8080",
+            Parse({L"--allow-origin", L"http://127.1:8080"}, options).value_or("accepted"));
+  EXPECT_NE(std::nullopt, Parse({L"--allow-origin", L"http://300.1.1.1"}, options));
+  EXPECT_EQ(std::nullopt, Parse({L"--allow-origin", L"http://[::1]:8080"}, options));
+}
+
 }  // namespace
 }  // namespace vaduna::connector

@@ -68,9 +68,13 @@ TEST(PageLinkCalls, ACallIsOneRequestAndItsReply) {
   EXPECT_EQ(json::array(), call["args"]);
   page.Reply(Rid(call), R"("Shop")");
   EXPECT_STREQ(L"Shop", get.get().result.get().bstrVal);
+  // A number Boost's own parser reads one unit off in the last place.
+  auto number = CallAsync(application.Get(), L"Total", DISPATCH_PROPERTYGET);
+  page.Reply(Rid(page.NextCall(before + 1)), "474.59380568556355");
+  EXPECT_EQ(474.59380568556355, number.get().result.get().dblVal);
 
   auto put = CallAsync(application.Get(), L"Title", DISPATCH_PROPERTYPUT, {I4(7)});
-  call = page.NextCall(before + 1);
+  call = page.NextCall(before + 2);
   EXPECT_EQ("put", call["kind"]);
   EXPECT_EQ(Parse("[7]"), call["args"]);
   page.Reply(Rid(call), R"({"$":"undefined"})");
@@ -78,7 +82,7 @@ TEST(PageLinkCalls, ACallIsOneRequestAndItsReply) {
 
   // A page object as an argument travels as its reference; arguments go first first.
   auto pass = CallAsync(application.Get(), L"Keep", DISPATCH_METHOD, {VariantValue(outcome.result), I4(-1)});
-  call = page.NextCall(before + 2);
+  call = page.NextCall(before + 3);
   EXPECT_EQ(Parse(R"([{"$":"ref","id":2},-1])"), call["args"]);
   page.Reply(Rid(call), "null");
   EXPECT_EQ(VT_NULL, pass.get().result.vt());

@@ -1,7 +1,8 @@
 // The connector's sessions over Beast's in-memory test stream (no network):
 // the status and preflight answers with their CORS headers, the refusal of a
 // handshake from an origin that is not allowed (403, before the upgrade), the
-// limit on connections, and the close codes a page's frames earn on the wire.
+// Host check, the limits on connections and on the wait for a hello, and the
+// close codes a page's frames earn on the wire.
 #include "connector/http_session.h"
 
 #include <boost/beast/_experimental/test/stream.hpp>
@@ -24,6 +25,8 @@ namespace net = boost::asio;
 using TestStream = beast::test::stream;
 
 constexpr char kAllowed[] = "http://127.0.0.1:8080";
+constexpr std::uint16_t kPort = 8765;
+constexpr char kHost[] = "127.0.0.1:8765";
 
 class Sessions : public ::testing::Test {
  protected:
@@ -39,19 +42,18 @@ class Sessions : public ::testing::Test {
   }
 
   // The client's end of a new connection to the connector.
-  TestStream Connect(const OriginPolicy& origins) {
+  TestStream Connect(SessionContext& context) {
     TestStream server(io_), client(io_);
     server.connect(client);
-    auto& context = origins.empty() ? closedContext_ : context_;
     std::make_shared<HttpSession<TestStream>>(std::move(server), context)->Run();
     return client;
   }
-  TestStream Connect() { return Connect(origins_); }
+  TestStream Connect() { return Connect(context_); }
 
   http::response<http::string_body> Request(TestStream& client, http::verb method, const char* target,
                                             std::vector<std::pair<const char*, const char*>> fields = {}) {
     http::request<http::empty_body> request{method, target, 11};
-    request.set(http::field::host, "127.0.0.1");
+    request.set(http::field::host, kHost);
     for (const auto& [name, value] : fields) request.set(name, value);
     http::write(client, request);
     http::response<http::string_body> response;
@@ -62,12 +64,12 @@ class Sessions : public ::testing::Test {
 
   // A WebSocket client whose handshake carries origin (none when null); the handshake's answer in response.
   std::unique_ptr<websocket::stream<TestStream>> Page(const char* origin, websocket::response_type& response,
-                                                      beast::error_code& error) {
-    auto page = std::make_unique<websocket::stream<TestStream>>(Connect());
+                                                      beast::error_code& error, SessionContext* context = nullptr) {
+    auto page = std::make_unique<websocket::stream<TestStream>>(Connect(context ? *context : context_));
     page->set_option(websocket::stream_base::decorator([origin](websocket::request_type& request) {
       if (origin != nullptr) request.set(http::field::origin, origin);
     }));
-    page->handshake(response, "127.0.0.1", "/", error);
+    page->handshake(response, kHost, "/", error);
     return page;
   }
   std::unique_ptr<websocket::stream<TestStream>> Page() {
@@ -94,8 +96,12 @@ class Sessions : public ::testing::Test {
   Connections connections_;
   const OriginPolicy origins_{{kAllowed}};
   const OriginPolicy none_{{}};
-  SessionContext context_{origins_, site_, log_.log(), connections_, PageLink::Settings{}, [] { return false; }};
-  SessionContext closedContext_{none_, site_, log_.log(), connections_, PageLink::Settings{}, [] { return false; }};
+  // A hello time-out longer than the 16 MiB frame takes to arrive under Wine on a busy machine.
+  const PageLink::Settings patient_{std::chrono::seconds(kDefaultCallTimeoutSeconds), 120s};
+  SessionContext context_{origins_, site_, log_.log(), connections_, patient_, [] { return false; }, kPort};
+  SessionContext closedContext_{none_, site_, log_.log(), connections_, patient_, [] { return false; }, kPort};
+  SessionContext quickHelloContext_{origins_, site_, log_.log(), connections_, PageLink::Settings{5s, 100ms},
+                                    [] { return false; }, kPort};
   std::thread runner_;
 };
 
@@ -156,13 +162,62 @@ TEST_F(Sessions, HandshakesWithoutAnAllowedOriginAreRefusedBeforeTheUpgrade) {
 }
 
 TEST_F(Sessions, WithNoAllowedOriginEveryPageIsRefused) {
-  websocket::stream<TestStream> page(Connect(none_));
-  page.set_option(websocket::stream_base::decorator(
+  websocket::response_type response;
+  beast::error_code error;
+  Page(kAllowed, response, error, &closedContext_);
+  EXPECT_EQ(403, response.result_int());
+}
+
+TEST(HostCheck, OnlyTheLoopbackNamesWithTheConnectorsPortAreAnswered) {
+  struct Case {
+    const char* host;
+    std::uint16_t port;
+    bool allowed;
+  };
+  for (const Case& host : {Case{"127.0.0.1:8765", 8765, true}, {"localhost:8765", 8765, true},
+                           {"LocalHost:8765", 8765, true}, {"127.0.0.1", 80, true}, {"127.0.0.1", 8765, false},
+                           {"127.0.0.1:80", 8765, false}, {"127.0.0.1:", 80, false}, {"localhost.:8765", 8765, false},
+                           {"evil.example:8765", 8765, false}, {"127.0.0.2:8765", 8765, false},
+                           {"127.1:8765", 8765, false}, {"[::1]:8765", 8765, false}, {"", 8765, false},
+                           {"127.0.0.1:08765", 8765, false}, {"127.0.0.1:8765:8765", 8765, false}}) {
+    EXPECT_EQ(host.allowed, HostAllowed(host.host, host.port)) << host.host << " on " << host.port;
+  }
+}
+
+TEST_F(Sessions, ARequestForAnotherHostIsRefusedBeforeItIsAnswered) {
+  TestStream client = Connect();
+  auto status = Request(client, http::verb::get, "/status", {{"Origin", kAllowed}, {"Host", "rebound.example:8765"}});
+  EXPECT_EQ(403, status.result_int());
+  EXPECT_EQ(std::string::npos, status.body().find("attached"));
+  EXPECT_EQ(0u, status.count(http::field::access_control_allow_origin));
+  EXPECT_TRUE(log_.Contains("refused a request for host \"rebound.example:8765\""));
+
+  auto page = std::make_unique<websocket::stream<TestStream>>(Connect());
+  page->set_option(websocket::stream_base::decorator(
       [](websocket::request_type& request) { request.set(http::field::origin, kAllowed); }));
   websocket::response_type response;
   beast::error_code error;
-  page.handshake(response, "127.0.0.1", "/", error);
+  page->handshake(response, "rebound.example:8765", "/", error);
   EXPECT_EQ(403, response.result_int());
+  EXPECT_EQ(0u, connections_.open());
+}
+
+TEST_F(Sessions, PlainConnectionsAreBoundedAndAPageWithoutHelloIsClosed) {
+  std::vector<TestStream> idle;
+  for (std::size_t i = 0; i < kMaxHttpConnections; ++i) idle.push_back(Connect());
+  TestStream refused = Connect();
+  char byte = 0;
+  beast::error_code error;
+  refused.read_some(net::buffer(&byte, 1), error);
+  EXPECT_TRUE(error) << "closed unread";
+  EXPECT_TRUE(log_.Contains("16 HTTP connections are open already"));
+  idle.clear();
+
+  websocket::response_type response;
+  auto page = Page(kAllowed, response, error, &quickHelloContext_);
+  ASSERT_FALSE(error) << error.message();
+  EXPECT_EQ(1008, ClosedWith(*page));
+  EXPECT_TRUE(log_.Contains("refused a page that said no hello within 0.1 s (closing with 1008)"));
 }
 
 TEST_F(Sessions, AnAllowedPageSaysHelloAndIsToldItIsAttached) {

@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <boost/json.hpp>
-#include <boost/json/basic_parser_impl.hpp>
 
 #include <charconv>
 #include <cmath>
@@ -22,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "connector/exact_json.h"
 #include "tests/support/fake_script_object.h"
 #include "wire_values_table.h"
 
@@ -71,60 +71,13 @@ VARIANT Of(VARTYPE type) {
 
 // ---- The shared table ----
 
-// Builds the table's values with every number exactly as written (Boost 1.81's own parser rounds some 17-digit
-// numbers one unit off in the last place). A handler of json::basic_parser.
-class ExactReader {
- public:
-  static constexpr std::size_t max_object_size = std::size_t(-1);
-  static constexpr std::size_t max_array_size = std::size_t(-1);
-  static constexpr std::size_t max_key_size = std::size_t(-1);
-  static constexpr std::size_t max_string_size = std::size_t(-1);
-
-  bool on_document_begin(json::error_code&) { return true; }
-  bool on_document_end(json::error_code&) { return true; }
-  bool on_array_begin(json::error_code&) { return true; }
-  bool on_array_end(std::size_t n, json::error_code&) { return stack.push_array(n), true; }
-  bool on_object_begin(json::error_code&) { return true; }
-  bool on_object_end(std::size_t n, json::error_code&) { return stack.push_object(n), true; }
-  bool on_string_part(json::string_view s, std::size_t, json::error_code&) { return stack.push_chars(s), true; }
-  bool on_string(json::string_view s, std::size_t, json::error_code&) { return stack.push_string(s), true; }
-  bool on_key_part(json::string_view s, std::size_t, json::error_code&) { return stack.push_chars(s), true; }
-  bool on_key(json::string_view s, std::size_t, json::error_code&) { return stack.push_key(s), true; }
-  bool on_number_part(json::string_view s, json::error_code&) { return number_.append(s), true; }
-  bool on_int64(std::int64_t i, json::string_view, json::error_code&) {
-    number_.clear();
-    return stack.push_int64(i), true;
-  }
-  bool on_uint64(std::uint64_t u, json::string_view, json::error_code&) {
-    number_.clear();
-    return stack.push_uint64(u), true;
-  }
-  bool on_double(double, json::string_view s, json::error_code&) {
-    number_.append(s);
-    double exact = 0;
-    const bool read = std::from_chars(number_.data(), number_.data() + number_.size(), exact).ec == std::errc{};
-    number_.clear();
-    return stack.push_double(exact), read;
-  }
-  bool on_bool(bool b, json::error_code&) { return stack.push_bool(b), true; }
-  bool on_null(json::error_code&) { return stack.push_null(), true; }
-  bool on_comment_part(json::string_view, json::error_code&) { return true; }
-  bool on_comment(json::string_view, json::error_code&) { return true; }
-
-  json::value_stack stack;
-
- private:
-  std::string number_;
-};
-
 const json::object& Table() {
   static const json::value table = [] {
-    json::basic_parser<ExactReader> parser{json::parse_options{}};
-    parser.handler().stack.reset();
+    // Every number exactly as written.
     json::error_code error;
-    parser.write_some(false, kWireValuesTable.data(), kWireValuesTable.size(), error);
+    json::value read = ParseExact(kWireValuesTable, error);
     if (error) ADD_FAILURE() << "tests/data/wire_values.json: " << error.message();
-    return parser.handler().stack.release();
+    return read;
   }();
   return table.as_object();
 }
