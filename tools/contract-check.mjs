@@ -25,6 +25,9 @@ export const PROTOCOL_VERSION = ${JSON.stringify(c.protocolVersion)};
 /** The connector's loopback port unless it is told otherwise. */
 export const DEFAULT_PORT = ${JSON.stringify(c.defaultPort)};
 
+/** How many ports, from DEFAULT_PORT on, a connector may listen on: each user's takes the first free one. */
+export const PORT_COUNT = ${JSON.stringify(c.portCount)};
+
 /** The service name that the connector's /status answers with. */
 export const STATUS_SERVICE = ${JSON.stringify(c.statusService)};
 
