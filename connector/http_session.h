@@ -16,6 +16,7 @@
 
 #include "connector/http_gate.h"
 #include "connector/limits.h"
+#include "connector/peer_user.h"
 #include "connector/session_context.h"
 #include "connector/websocket_session.h"
 
@@ -54,6 +55,10 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
       return;
     }
     HttpRequest request = parser_->release();
+    if (!PeerAdmitted()) {
+      Write(OtherUsersConnector(request));
+      return;
+    }
     GateDecision decision = Decide(request, context_.origins, context_.attached ? context_.attached() : false);
     if (decision.upgrade) {
       const std::uint64_t number = context_.connections.Open();
@@ -69,6 +74,22 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
     }
     if (!decision.refusal.empty()) context_.log.Write("refused " + decision.refusal);
     Write(std::move(decision.response));
+  }
+
+  // Another user's program is answered nothing but its refusal (checked once per connection).
+  bool PeerAdmitted() {
+    if constexpr (std::is_same_v<Stream, boost::beast::tcp_stream>) {
+      if (peerAdmitted_) return *peerAdmitted_;
+      if (context_.peers == nullptr) return *(peerAdmitted_ = true);
+      boost::beast::error_code remoteError, localError;
+      const auto remote = stream_.socket().remote_endpoint(remoteError);
+      const auto local = stream_.socket().local_endpoint(localError);
+      if (remoteError || localError) return *(peerAdmitted_ = false);
+      peerAdmitted_ = context_.peers->Admits(LoopbackPair{remote.port(), local.port()});
+      return *peerAdmitted_;
+    } else {
+      return true;
+    }
   }
 
   void Write(HttpResponse response) {
@@ -101,6 +122,7 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
   SessionContext& context_;
   std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
   std::shared_ptr<HttpResponse> response_;
+  std::optional<bool> peerAdmitted_;
 };
 
 }  // namespace vaduna::connector

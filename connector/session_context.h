@@ -8,6 +8,7 @@
 #include "connector/log.h"
 #include "connector/page_link.h"
 #include "connector/page_site.h"
+#include "connector/peer_user.h"
 
 namespace vaduna::connector {
 
@@ -18,6 +19,7 @@ struct SessionContext {
   Connections& connections;
   PageLink::Settings linkSettings;
   std::function<bool()> attached;  // for /status
+  PeerUserCheck* peers = nullptr;  // whose programs may be answered; null: anyone's (the tests' streams)
 };
 
 }  // namespace vaduna::connector

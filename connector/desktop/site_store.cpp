@@ -117,6 +117,12 @@ HRESULT SiteStore::Forget(std::string_view origin, bool* allowed) {
   return S_OK;
 }
 
+HRESULT SiteStore::ForgetAll() {
+  const LONG deleted = ::RegDeleteTreeW(roots_.user, SitesPath().c_str());
+  if (deleted == ERROR_FILE_NOT_FOUND) return S_FALSE;
+  return HresultFromStatus(deleted);
+}
+
 std::vector<RememberedSite> SiteStore::List() const {
   std::vector<RememberedSite> sites;
   UniqueHkey key;
