@@ -53,7 +53,12 @@ bool OriginPolicy::Allows(std::string_view origin) const noexcept {
   for (const std::string& allowed : allowed_) {
     if (allowed == origin) return true;
   }
-  return false;
+  if (!mayAsk_) return false;
+  try {
+    return mayAsk_(origin);
+  } catch (...) {
+    return false;  // what cannot be decided is refused
+  }
 }
 
 bool HostAllowed(std::string_view host, std::uint16_t port) noexcept {

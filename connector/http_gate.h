@@ -17,6 +17,7 @@
 #include <boost/beast/http/string_body.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,15 +32,21 @@ using HttpResponse = boost::beast::http::response<boost::beast::http::string_bod
 inline constexpr const char* kServiceName = contract::kStatusService;
 inline constexpr const char* kServiceVersion = contract::kProductVersion;
 
-// The web applications that may attach: exact scheme://host[:port] matches.
+// The web applications that may attach: exact scheme://host[:port] matches
+// of the administrator's origins, and those whose pages may ask the desktop
+// user (mayAsk, when given: what the desktop side decides at each request).
 class OriginPolicy {
  public:
-  explicit OriginPolicy(std::vector<std::string> allowed) : allowed_(std::move(allowed)) {}
+  using MayAsk = std::function<bool(std::string_view origin)>;
+  explicit OriginPolicy(std::vector<std::string> allowed, MayAsk mayAsk = {})
+      : allowed_(std::move(allowed)), mayAsk_(std::move(mayAsk)) {}
   bool Allows(std::string_view origin) const noexcept;
-  bool empty() const noexcept { return allowed_.empty(); }
+  // No page can attach: no administrator's origin and nobody to ask.
+  bool empty() const noexcept { return allowed_.empty() && !mayAsk_; }
 
  private:
   std::vector<std::string> allowed_;
+  MayAsk mayAsk_;
 };
 
 struct GateDecision {

@@ -17,6 +17,7 @@
 
 #include "connector/http_gate.h"
 #include "connector/limits.h"
+#include "connector/peer_user.h"
 #include "connector/session_context.h"
 #include "connector/websocket_session.h"
 
@@ -76,7 +77,11 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
       return;
     }
     HttpRequest request = parser_->release();
-    GateDecision decision = Decide(request, context_.origins, context_.attached ? context_.attached() : false, context_.port);
+    if (!PeerAdmitted()) {
+      Write(OtherUsersConnector(request));
+      return;
+    }
+        GateDecision decision = Decide(request, context_.origins, context_.attached ? context_.attached() : false, context_.port);
     if (decision.upgrade) {
       const std::uint64_t number = context_.connections.Open();
       if (number != 0) {
@@ -94,6 +99,22 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
       context_.log.Write("refused", {.origin = std::string(origin.data(), origin.size()), .message = decision.refusal});
     }
     Write(std::move(decision.response));
+  }
+
+  // Another user's program is answered nothing but its refusal (checked once per connection).
+  bool PeerAdmitted() {
+    if constexpr (std::is_same_v<Stream, boost::beast::tcp_stream>) {
+      if (peerAdmitted_) return *peerAdmitted_;
+      if (context_.peers == nullptr) return *(peerAdmitted_ = true);
+      boost::beast::error_code remoteError, localError;
+      const auto remote = stream_.socket().remote_endpoint(remoteError);
+      const auto local = stream_.socket().local_endpoint(localError);
+      if (remoteError || localError) return *(peerAdmitted_ = false);
+      peerAdmitted_ = context_.peers->Admits(LoopbackPair{remote.port(), local.port()});
+      return *peerAdmitted_;
+    } else {
+      return true;
+    }
   }
 
   void Write(HttpResponse response) {
@@ -127,6 +148,7 @@ class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream
   std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
   std::shared_ptr<HttpResponse> response_;
   bool counted_ = false;  // holds one of the kMaxHttpConnections places
+  std::optional<bool> peerAdmitted_;
 };
 
 }  // namespace vaduna::connector

@@ -30,6 +30,20 @@ constexpr std::array kEvents{
     EventText{"failed", "{message}"},
     EventText{"already_running", "{message}"},
     EventText{"claim_failed", "this session's connector place could not be taken: {result}"},
+    EventText{"started", "{message} started"},
+    EventText{"port_taken", "port {port} is taken ({message}): trying the next one"},
+    EventText{"asking_users", "the desktop user is asked about pages of other sites (https, or http on this computer)"},
+    EventText{"desktop", "{message}"},
+    // Whose program is at the other end.
+    EventText{"other_user", "refused a connection from port {port}: a program of another user"},
+    EventText{"owner_unknown", "refused a connection from port {port}: the program at its end could not be named"},
+    EventText{"owner_unnamed",
+              "the program at the other end of a connection could not be named (as under Wine, for a browser that "
+              "is not a Windows program): such connections are allowed without the same-user check"},
+    // Sites and the desktop user.
+    EventText{"asking_user", "page {page}: asking the desktop user whether {origin} may attach"},
+    EventText{"site_denied", "page {page}: the desktop user denied {origin} before"},
+    EventText{"site_refused", "page {page}: {origin} may not attach"},
     // Connections.
     EventText{"accept_failed", "accepting a connection failed: {message}; trying again in {ms} ms"},
     EventText{"http_full",

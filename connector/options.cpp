@@ -13,9 +13,10 @@ namespace vaduna::connector {
 std::string Usage() {
   return std::string("usage: ") + contract::kConnectorProgram +
          " [--port N] [--allow-origin ORIGIN]... [--call-timeout S] [--verbose] [--log-format F]\n"
-         "  --port N             loopback port to listen on (default " +
-         std::to_string(contract::kConnectorDefaultPort) +
-         "; 0: a free port)\n"
+         "  --port N             loopback port to listen on (default: the first free one of " +
+         std::to_string(contract::kConnectorDefaultPort) + " to " +
+         std::to_string(contract::kConnectorDefaultPort + contract::kConnectorPortCount - 1) +
+         "; 0: any free port)\n"
          "  --allow-origin O     a web application that may attach, as scheme://host[:port]\n"
          "                       (for example http://127.0.0.1:8080); repeatable; none: every page is refused\n"
          "  --call-timeout S     seconds a call waits for the page (default " +
@@ -28,7 +29,12 @@ std::string Usage() {
          "                       origin_allowed, refused, request_unreadable, accept_failed, connected,\n"
          "                       handshake_failed, hello, hello_refused, leave, replaced, attached, detached,\n"
          "                       unload_failed, ended, call, answered, timed_out, late_reply, release_lost,\n"
-         "                       disconnect_out_of_memory, stopping, stopped\n";
+         "                       disconnect_out_of_memory, stopping, stopped, started, port_taken,\n"
+         "                       asking_users, asking_user, site_denied, site_refused, other_user,\n"
+         "                       owner_unknown, owner_unnamed, desktop\n"
+         "  --list-sites         list the sites that may attach (the administrator's, the remembered answers)\n"
+         "  --forget-site O      forget the remembered answer for O, so that its pages are asked about again\n"
+         "  --forget-all-sites   forget every remembered answer\n";
 }
 
 namespace {
@@ -174,6 +180,13 @@ std::optional<std::string> ParseOptions(int argc, const wchar_t* const* argv, Op
       } else {
         return "--log-format " + ToUtf8(value) + ": not prose or json";
       }
+    } else if (arg == L"--list-sites") {
+      options.listSites = true;
+    } else if (arg == L"--forget-all-sites") {
+      options.forgetAllSites = true;
+    } else if (arg == L"--forget-site") {
+      if (!hasValue) return "--forget-site needs a value";
+      options.forgetSite = ToUtf8(argv[++i]);
     } else if (arg == L"--port" || arg == L"--call-timeout" || arg == L"--allow-origin") {
       if (!hasValue) return ToUtf8(arg) + " needs a value";
       const std::string value = ToUtf8(argv[++i]);
@@ -181,6 +194,7 @@ std::optional<std::string> ParseOptions(int argc, const wchar_t* const* argv, Op
         const std::optional<unsigned> port = ParseNumber(value, 65535);
         if (!port) return "--port " + value + ": not a port number (0 to 65535)";
         options.port = static_cast<std::uint16_t>(*port);
+        options.portGiven = true;
       } else if (arg == L"--call-timeout") {
         const std::optional<unsigned> seconds = ParseNumber(value, kMaxCallTimeoutSeconds);
         if (!seconds || *seconds == 0) {

@@ -1,6 +1,7 @@
 // The connector's command line.
 //
 //   connector [--port N] [--allow-origin ORIGIN]... [--call-timeout S] [--verbose] [--log-format prose|json]
+//   connector --list-sites | --forget-site ORIGIN | --forget-all-sites
 #pragma once
 
 #include <cstdint>
@@ -15,11 +16,15 @@ namespace vaduna::connector {
 
 struct Options {
   std::uint16_t port = contract::kConnectorDefaultPort;  // 0: a free port chosen by the system
+  bool portGiven = false;  // --port: only that port; else the first free of the connectors' range
   std::vector<std::string> allowedOrigins;  // normalised scheme://host[:port]
   unsigned callTimeoutSeconds = 0;          // set by ParseOptions
   bool verbose = false;
   LogFormat logFormat = LogFormat::kProse;
   bool help = false;
+  bool listSites = false;   // print the sites that may attach, then end
+  std::string forgetSite;   // forget the user's answer for this origin, then end; empty: none
+  bool forgetAllSites = false;  // forget every answer the user gave, then end (uninstalling does)
 };
 
 // The options of argv, or the reason they are wrong (for the usage message).

@@ -2,6 +2,7 @@
 
 #include <boost/json.hpp>
 
+#include <algorithm>
 #include <new>
 
 #include "base/unique_resource.h"
@@ -151,11 +152,22 @@ void PageLink::HandleHello(const json::object& message) {
     Refuse(CloseCode::kProtocol, "a hello without a reference to its application object");
     return;
   }
+  // How long the page waits for the desktop user, in milliseconds (optional; the consent prompt bounds it).
+  std::optional<std::chrono::milliseconds> consentTimeout;
+  if (const json::value* wait = message.if_contains("consentTimeout"); wait != nullptr) {
+    const std::optional<std::uint64_t> ms = PositiveInteger(*wait);
+    if (!ms) {
+      Refuse(CloseCode::kProtocol, "a hello whose consentTimeout is not a positive number of milliseconds");
+      return;
+    }
+    consentTimeout = std::chrono::milliseconds(std::min<std::uint64_t>(*ms, 24ull * 3600 * 1000));
+  }
   {
     SrwExclusive hold(lock_);
     if (state_ != State::kGreeting) return;  // ended meanwhile
     state_ = State::kAttaching;
     application_ = received->pdispVal;
+    consentTimeout_ = consentTimeout;
   }
   log_.Write("hello", {.page = number_});
   site_.AttachRequested(shared_from_this());
@@ -275,13 +287,28 @@ void PageLink::Detach(DetachReason reason) noexcept {
   }
 }
 
-void PageLink::Fail(std::string_view message, CloseCode code) noexcept {
+void PageLink::Fail(std::string_view message, CloseCode code, std::string_view errorCode) noexcept {
   try {
-    End(Message({{"op", "error"}, {"message", json::string_view(message.data(), message.size())}}), code,
-        "failed: " + std::string(message));
+    json::object frame{{"op", "error"}, {"message", json::string_view(message.data(), message.size())}};
+    if (!errorCode.empty()) frame["code"] = json::string_view(errorCode.data(), errorCode.size());
+    End(Message(frame), code, "failed: " + std::string(message));
   } catch (...) {
     End({}, code, "failed");
   }
+}
+
+void PageLink::ReportStatus(std::string_view state) noexcept {
+  if (CurrentState() == State::kEnded) return;
+  try {
+    Send(Message({{"op", "status"}, {"state", json::string_view(state.data(), state.size())}}));
+  } catch (...) {
+    // A status the page misses changes nothing it relies on.
+  }
+}
+
+std::optional<std::chrono::milliseconds> PageLink::consentTimeout() const noexcept {
+  SrwShared hold(lock_);
+  return consentTimeout_;
 }
 
 void PageLink::End(std::string lastFrame, CloseCode code, std::string why) noexcept {

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -75,8 +76,13 @@ class PageLink final : public PageObjectOwner,
   bool greeted() const noexcept;
   // Ends the link: the page is told `detached` with reason, and the socket closes with 1000.
   void Detach(DetachReason reason) noexcept;
-  // Ends the link after a failure: the page is told `error` with message, and the socket closes with code.
-  void Fail(std::string_view message, CloseCode code) noexcept;
+  // Ends the link after a failure: the page is told `error` with message (and errorCode, a word the page
+  // library turns into its error's code, when given), and the socket closes with code.
+  void Fail(std::string_view message, CloseCode code, std::string_view errorCode = {}) noexcept;
+  // Tells the page how its attachment goes (`status` with state), unless the link ended.
+  void ReportStatus(std::string_view state) noexcept;
+  // How long the page waits for the desktop user's answer, as its hello said; nothing when it did not say.
+  std::optional<std::chrono::milliseconds> consentTimeout() const noexcept;
   // Cuts the remote references to the page's remaining COM objects (CoDisconnectObject), so that they are
   // freed; only once the link has ended. A COM call: never on the I/O thread.
   void DisconnectObjects() noexcept;
@@ -124,6 +130,7 @@ class PageLink final : public PageObjectOwner,
   std::uint64_t lastRid_ = 0;
   std::map<std::uint64_t, PendingCall*> pending_;  // owned by the waiting threads
   Microsoft::WRL::ComPtr<IDispatch> application_;
+  std::optional<std::chrono::milliseconds> consentTimeout_;
 
   ObjectTable objects_;  // its own lock
 };

@@ -9,6 +9,7 @@
 #include "connector/log.h"
 #include "connector/page_link.h"
 #include "connector/page_site.h"
+#include "connector/peer_user.h"
 
 namespace vaduna::connector {
 
@@ -20,6 +21,7 @@ struct SessionContext {
   PageLink::Settings linkSettings;
   std::function<bool()> attached;  // for /status
   std::uint16_t port = 0;          // the listening port, which a request's Host must name
+  PeerUserCheck* peers = nullptr;  // whose programs may be answered; null: anyone's (the tests' streams)
 };
 
 }  // namespace vaduna::connector

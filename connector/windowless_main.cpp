@@ -1,23 +1,22 @@
 // The connector as logon starts it (contract::kConnectorWindowlessFile): built
 // for the Windows GUI subsystem, so that no console window opens, and none can
-// be closed to stop it. It takes the console connector's command line and logs
-// to %LOCALAPPDATA%\<contract::kLogFile> instead of standard error.
+// be closed to stop it. It takes the console connector's command line, logs to
+// %LOCALAPPDATA%\<contract::kLogFile> instead of standard error, and shows its
+// state and menu in the notification area (where there is one; else it says
+// so in its log and serves on). It ends from the icon's menu or with the
+// user's session.
 //
-// One per session: a start that finds another connector running in the
-// session logs which one (process id, port, log file) and ends with 0,
-// changing nothing. A start that takes the session's place logs that the
-// console connector (contract::kConnectorFile) is the one that serves pages,
-// and ends with 1. Exit code 2 for a wrong command line.
+// Exit codes as the console connector's.
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <optional>
 #include <string>
 
 #include "base/unique_resource.h"
-#include "connector/desktop/desktop_limits.h"
 #include "connector/desktop/log_file.h"
-#include "connector/desktop/session_instance.h"
+#include "connector/desktop/session_start.h"
 #include "connector/log.h"
 #include "connector/options.h"
 #include "connector/utf.h"
@@ -30,7 +29,7 @@ using namespace vaduna::connector;
 void FreeArguments(wchar_t** arguments) noexcept { ::LocalFree(arguments); }
 using UniqueArguments = vaduna::UniqueResource<wchar_t**, &FreeArguments>;
 
-int Start(Log& log) {
+int Start(Log& log, const std::wstring& logFile) {
   int count = 0;
   const UniqueArguments arguments(::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!arguments) {
@@ -42,24 +41,13 @@ int Start(Log& log) {
     log.Write("failed", {.message = ToUtf8(vaduna::contract::kConnectorWindowlessExecutable) + ": " + *wrong});
     return 2;
   }
-
-  desktop::SessionInstance instance;
-  const HRESULT claimed = instance.Claim();
-  if (claimed == S_FALSE) {
-    log.Write("already_running",
-              {.message = desktop::DescribeRunning(desktop::SessionInstance::ReadRunning(
-                              desktop::InstanceNames{}, desktop::kRunningRecordWait)) +
-                          "; this start ends and changes nothing"});
-    return 0;
+  if (options.help) return 0;
+  const bool siteCommand = options.listSites || options.forgetAllSites || !options.forgetSite.empty();
+  if (!siteCommand) {
+    log.Write("started", {.message = ToUtf8(vaduna::contract::kConnectorWindowlessExecutable) + " (process " +
+                                     std::to_string(::GetCurrentProcessId()) + ")"});
   }
-  if (FAILED(claimed)) {
-    log.Write("claim_failed", {.result = HexCode(claimed)});
-    return 1;
-  }
-  log.Write("failed", {.message = ToUtf8(vaduna::contract::kConnectorWindowlessExecutable) + " (process " +
-                                  std::to_string(::GetCurrentProcessId()) + ") serves no pages: " +
-                                  ToUtf8(vaduna::contract::kConnectorFile) + " does"});
-  return 1;
+  return desktop::RunInSession(options, log, desktop::SessionStart{logFile, true, true, stdout});
 }
 
 }  // namespace
@@ -67,10 +55,17 @@ int Start(Log& log) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   desktop::LogFile file(desktop::LogFile::DefaultPath());
   Log log(false, file.Sink());
-  try {
-    return Start(log);
-  } catch (const std::exception& failure) {
-    log.Write("failed", {.message = std::string("ended by a failure: ") + failure.what()});
+  const HRESULT init = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(init)) {
+    log.Write("failed", {.message = "CoInitializeEx failed with " + HexCode(init)});
     return 1;
   }
+  int exitCode = 1;
+  try {
+    exitCode = Start(log, file.path());
+  } catch (const std::exception& failure) {
+    log.Write("failed", {.message = std::string("ended by a failure: ") + failure.what()});
+  }
+  ::CoUninitialize();
+  return exitCode;
 }

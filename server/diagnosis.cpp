@@ -11,6 +11,7 @@
 
 #include "base/hresult.h"
 #include "base/unique_resource.h"
+#include "server/connector_report.h"
 #include "vaduna_contract.h"
 
 namespace vaduna {
@@ -276,8 +277,9 @@ Diagnosis Diagnose(const DiagnosisOptions& options) {
   out += L"\r\n  readiness event \"";
   out += contract::kReadyEventName;
   out += L"\": " + EventState() + L"\r\n";
-  out += L"  connector on 127.0.0.1:" + std::to_wstring(options.connectorPort) + L": " +
-         ConnectorState(options.connectorPort) + L"\r\n";
+  const unsigned short published = ReportDesktopConnector(out);
+  const unsigned short port = published != 0 ? published : options.connectorPort;
+  out += L"  connector on 127.0.0.1:" + std::to_wstring(port) + L": " + ConnectorState(port) + L"\r\n";
 
   result.reachable = reachableFor[0] || reachableFor[1];
   out += L"\r\nVerdict: ";

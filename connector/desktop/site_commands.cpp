@@ -56,4 +56,14 @@ int ForgetSite(SiteStore& store, std::string_view value, std::FILE* out) {
   return 0;
 }
 
+int ForgetAllSites(SiteStore& store, std::FILE* out) {
+  const HRESULT forgotten = store.ForgetAll();
+  if (FAILED(forgotten)) {
+    std::fprintf(out, "could not forget the remembered sites: the registry answered %s\n", HexCode(forgotten).c_str());
+    return 1;
+  }
+  std::fputs(forgotten == S_FALSE ? "no answer was remembered\n" : "forgot every remembered answer\n", out);
+  return 0;
+}
+
 }  // namespace vaduna::connector::desktop

@@ -117,6 +117,36 @@ HRESULT SiteStore::Forget(std::string_view origin, bool* allowed) {
   return S_OK;
 }
 
+namespace {
+
+// Deletes path below root when it holds neither values nor keys.
+void DeleteIfEmpty(HKEY root, const std::wstring& path) {
+  UniqueHkey key;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
+  DWORD keys = 0;
+  DWORD values = 0;
+  if (::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &keys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS ||
+      keys != 0 || values != 0) {
+    return;
+  }
+  key.reset();
+  ::RegDeleteKeyW(root, path.c_str());
+}
+
+}  // namespace
+
+HRESULT SiteStore::ForgetAll() {
+  const LONG deleted = ::RegDeleteTreeW(roots_.user, SitesPath().c_str());
+  // What uninstalling leaves of the settings key once the sites are gone goes too, when nothing else is in it.
+  const std::wstring settings = contract::kSettingsKey;
+  DeleteIfEmpty(roots_.user, settings);
+  const std::size_t vendor = settings.rfind(L'\\');
+  if (vendor != std::wstring::npos) DeleteIfEmpty(roots_.user, settings.substr(0, vendor));
+  if (deleted == ERROR_FILE_NOT_FOUND) return S_FALSE;
+  return HresultFromStatus(deleted);
+}
+
 std::vector<RememberedSite> SiteStore::List() const {
   std::vector<RememberedSite> sites;
   UniqueHkey key;

@@ -58,6 +58,8 @@ class SiteStore {
   HRESULT Remember(std::string_view origin, bool allowed);
   // S_OK when an answer was forgotten (allowed: whether it was Allow), S_FALSE when none was kept.
   HRESULT Forget(std::string_view origin, bool* allowed = nullptr);
+  // Forgets every remembered answer (uninstalling does). S_FALSE when none was kept.
+  HRESULT ForgetAll();
   // The remembered answers, by origin.
   std::vector<RememberedSite> List() const;
 

@@ -54,6 +54,7 @@ wait_server_gone() {
 
 server_name=VadunaAx_Desktop_Integration_20444.exe
 connector_name=vaduna_page_bridge.exe
+windowless_name=vaduna_page_bridgew.exe
 run_key='Software\Microsoft\Windows\CurrentVersion\Run'
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall'
 origins_machine='https://app.example.com, http://127.0.0.1:8080'
@@ -166,7 +167,7 @@ web_files() {
 
 # What the packages install, relative to the install folder.
 expected_files() {
-  { printf '%s\n' "$server_name" "$connector_name"; web_files | sed 's|^|web/|'; } | LC_ALL=C sort
+  { printf '%s\n' "$server_name" "$connector_name" "$windowless_name"; web_files | sed 's|^|web/|'; } | LC_ALL=C sort
 }
 
 check_files() {
@@ -179,7 +180,7 @@ check_files() {
     fail "$label: the installed files differ from the expected ones"
     cat "$work/files.diff"
   fi
-  for file in "$server_name" "$connector_name"; do
+  for file in "$server_name" "$connector_name" "$windowless_name"; do
     cmp -s "$bin/$file" "$dir/$file" || fail "$label: $file differs from the built one"
   done
   for file in $(web_files); do
@@ -227,7 +228,8 @@ trace_patterns() {
 # is gone; a cached package left in it would show).
 drive_listing() {
   (cd "$WINEPREFIX/drive_c" && find . |
-    grep -v -i -x -e '\./windows/temp/.*' -e '.*/appdata/local/temp/.*' -e '\./windows/installer' | LC_ALL=C sort)
+    grep -v -i -x -e '\./windows/temp/.*' -e '.*/appdata/local/temp/.*' -e '\./windows/installer' \
+      -e '.*/appdata/local/vaduna' -e '.*/appdata/local/vaduna/.*' | LC_ALL=C sort)
 }
 
 # Nothing of ours anywhere: in the machine's and the user's registry, each in
@@ -283,24 +285,36 @@ run_entry() {
 }
 
 
+# A site the user allowed from the connector's dialog, which uninstalling forgets
+# (check_nothing_left finds it otherwise).
+remember_a_site() {
+  wine64 reg add 'HKCU\Software\Vaduna\Desktop Integration\Sites' /v https://remembered.example.com /t REG_SZ \
+    /d allow /f </dev/null >/dev/null 2>&1 || fail "could not write a remembered site"
+}
+
 # A new Wine session for the prefix, as at logon: its start (wineboot) runs the
 # Run entries of the machine and of the user, which start the connector from
-# exactly their command lines. The connector must print "listening on
-# ws://127.0.0.1:PORT" (its output goes to wineboot's, $work/logon.out), run
-# with the Run entry's program and arguments, once; it is ended by its pid.
+# exactly their command lines. The windowless connector must log that it
+# listens on the port to its log file (below the user's local application
+# data; uninstalling leaves it, as the user's), run with the Run entry's
+# program and arguments, once; it is ended by its pid.
 check_connector_at_logon() {
   local label="$1" command="$2" port="$3" i pids pid
   wineserver -k >/dev/null 2>&1
   wineserver -w
   wineserver -p >/dev/null 2>&1
+  local log_file
+  log_file="$(find "$WINEPREFIX/drive_c/users" -ipath '*/appdata/local/vaduna/desktop integration/connector.log' 2>/dev/null | head -n 1)"
+  [ -z "$log_file" ] || rm -f "$log_file"
   wine64 wineboot </dev/null >"$work/logon.out" 2>&1
   for ((i = 0; i < 600; i++)); do
-    tr -d '\r' <"$work/logon.out" | grep -qx "listening on ws://127.0.0.1:$port" && break
+    log_file="$(find "$WINEPREFIX/drive_c/users" -ipath '*/appdata/local/vaduna/desktop integration/connector.log' 2>/dev/null | head -n 1)"
+    [ -n "$log_file" ] && tr -d '\r' <"$log_file" | grep -q "listening on 127.0.0.1:$port," && break
     sleep 0.1
   done
-  tr -d '\r' <"$work/logon.out" | grep -qx "listening on ws://127.0.0.1:$port" ||
-    fail "$label: no connector listening on port $port after logon: $(tr -d '\r' <"$work/logon.out")"
-  pids="$(prefix_pids "$connector_name")"
+  [ -n "$log_file" ] && tr -d '\r' <"$log_file" | grep -q "listening on 127.0.0.1:$port," ||
+    fail "$label: the windowless connector did not log listening on port $port after logon: $(tr -d '\r' <"${log_file:-/dev/null}") $(tr -d '\r' <"$work/logon.out")"
+  pids="$(prefix_pids "$windowless_name")"
   [ "$(echo "$pids" | grep -c .)" -eq 1 ] || fail "$label: not one connector after logon: pids $pids"
   for pid in $pids; do
     # Wine shows a process's Windows command line, the program unquoted.
@@ -309,10 +323,10 @@ check_connector_at_logon() {
     kill "$pid" 2>/dev/null
   done
   for ((i = 0; i < 100; i++)); do
-    [ -z "$(prefix_pids "$connector_name")" ] && break
+    [ -z "$(prefix_pids "$windowless_name")" ] && break
     sleep 0.1
   done
-  [ -z "$(prefix_pids "$connector_name")" ] || fail "$label: the connector did not end"
+  [ -z "$(prefix_pids "$windowless_name")" ] || fail "$label: the connector did not end"
   # wineboot's own start of the session (its Run entries, the services it starts) ends before the next step.
   settle "$label: after the logon" 120
 }
@@ -382,7 +396,7 @@ wait_server_gone 60 >/dev/null || fail "the activated server did not end by itse
 
 phase "the Run entry, a logon"
 command="$(run_entry HKEY_LOCAL_MACHINE)" || fail "machine-wide installation: no Run entry"
-expected="\"$machine_dir_win\\$connector_name\" --port $machine_port --allow-origin https://app.example.com --allow-origin http://127.0.0.1:8080"
+expected="\"$machine_dir_win\\$windowless_name\" --port $machine_port --allow-origin https://app.example.com --allow-origin http://127.0.0.1:8080"
 [ "$command" = "$expected" ] || fail "machine-wide Run entry: $command, expected $expected"
 run_entry HKEY_CURRENT_USER >/dev/null && fail "machine-wide installation: a Run entry for the user"
 check_connector_at_logon "machine-wide installation" "$command" "$machine_port"
@@ -393,11 +407,12 @@ msiexec_run /i "$machine_msi" machine-reinstall.log REINSTALL=ALL REINSTALLMODE=
 rc=$?
 [ "$rc" -eq 0 ] || fail "machine-wide reinstallation: msiexec exit code $rc (log: $work/machine-reinstall.log)"
 command="$(run_entry HKEY_LOCAL_MACHINE)" || fail "machine-wide reinstallation: no Run entry"
-expected="\"$machine_dir_win\\$connector_name\" --port $machine_port --allow-origin https://other.example.com"
+expected="\"$machine_dir_win\\$windowless_name\" --port $machine_port --allow-origin https://other.example.com"
 [ "$command" = "$expected" ] || fail "machine-wide Run entry after reinstalling: $command, expected $expected"
 check_registered "machine-wide reinstallation"
 
 phase "uninstalling machine-wide"
+remember_a_site
 msiexec_run /x "$machine_msi" machine-uninstall.log
 rc=$?
 [ "$rc" -eq 0 ] || fail "machine-wide uninstallation: msiexec exit code $rc (log: $work/machine-uninstall.log)"
@@ -428,7 +443,7 @@ grep -qxF "    Vaduna.Desktop_Integration_Application -> class $clsid_app -> $wi
 
 phase "the Run entry, a logon"
 command="$(run_entry HKEY_CURRENT_USER)" || fail "per-user installation: no Run entry"
-expected="\"$user_dir_win\\$connector_name\" --port $user_port --allow-origin https://app.example.com"
+expected="\"$user_dir_win\\$windowless_name\" --port $user_port --allow-origin https://app.example.com"
 [ "$command" = "$expected" ] || fail "per-user Run entry: $command, expected $expected"
 run_entry HKEY_LOCAL_MACHINE >/dev/null && fail "per-user installation: a Run entry for the machine"
 check_connector_at_logon "per-user installation" "$command" "$user_port"
@@ -441,6 +456,7 @@ command="$(run_entry HKEY_CURRENT_USER)" || fail "per-user reinstallation: no Ru
 [ "$command" = "$expected" ] || fail "per-user Run entry after reinstalling: $command, expected $expected"
 
 phase "uninstalling for the current user"
+remember_a_site
 msiexec_run /x "$user_msi" user-uninstall.log
 rc=$?
 [ "$rc" -eq 0 ] || fail "per-user uninstallation: msiexec exit code $rc (log: $work/user-uninstall.log)"

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "connector/desktop/log_file.h"
+#include "connector/utf.h"
 #include "tests/unit/connector/desktop/desktop_test_support.h"
 #include "vaduna_contract.h"
 
@@ -96,14 +97,16 @@ TEST(ConnectorExecutables, LogonStartsAWindowsGuiProgramACommandLineAConsoleOne)
   EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_CUI, Subsystem(test::BinaryFolder() + contract::kConnectorFile));
 }
 
-TEST(ConnectorExecutables, ASecondWindowlessStartNamesTheRunningOneInTheLogAndEndsWith0) {
+TEST(ConnectorExecutables, ASecondStartEndsWith0AndTheWindowlessOneNamesTheRunningOneInItsLog) {
   SessionInstance running;  // the session's place, as the running connector holds it
   ASSERT_EQ(S_OK, running.Claim());
   ASSERT_EQ(S_OK, running.Publish(12345, L"C:\\logs\\connector.log"));
 
-  DWORD exitCode = 1;
-  test::Program(contract::kConnectorWindowlessFile, L"").Finish(exitCode, 5000);
-  EXPECT_EQ(0u, exitCode);
+  for (const wchar_t* program : {contract::kConnectorFile, contract::kConnectorWindowlessFile}) {
+    DWORD exitCode = 1;
+    test::Program(program, L"").Finish(exitCode, 5000);
+    EXPECT_EQ(0u, exitCode) << "a second start of " << ToUtf8(program);
+  }
 
   std::ifstream log(LogFile::DefaultPath().c_str(), std::ios::binary);
   std::string line;
