@@ -21,10 +21,10 @@ class OwnerRef {
   ~OwnerRef();
   OwnerRef(const OwnerRef&) = delete;
   OwnerRef& operator=(const OwnerRef&) = delete;
-  ApplicationObject* get() const noexcept { return owner_; }
+  ServerObjectBase* get() const noexcept { return owner_; }
 
  private:
-  ApplicationObject* owner_;
+  ServerObjectBase* owner_;
 };
 
 // Stores value in *out when out is given.
