@@ -18,6 +18,7 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::AddChild(IVadunaPropertySet* pChild
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   ScriptRef child;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PassedPropertySet(pChild)));
 
   // Adding and counting are one step among the server's changes of these
   // children: the index answered is the one of the child added here.
@@ -48,6 +49,7 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::InsertChildAt(IVadunaPropertySet* p
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   ScriptRef child;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PassedPropertySet(pChild)));
 
   const WrapGate gate(Context().gates, ScriptIdentity());
   const VARIANT first = BorrowedObject(child.get());

@@ -36,6 +36,10 @@ HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaProper
   SharedAttachment& attachment = Context().attachment;
   if (!attachment.WaitUntilReady()) return S_FALSE;
   if (attachment.Generation() != PageGeneration()) return RecordError(kMsgOutOfScope);
+  // The page cannot reach a set of an earlier page: handing it on would fail
+  // as if the live page had died.
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PassedPropertySet(pInputArgs)));
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, output));
 
   UniqueVariant result;
   const HRESULT hr = service.CallMember(script::kServiceInvokeMethod, args, 2, result.get());

@@ -86,6 +86,13 @@ ServerObjectBase* PassedPropertySet(IUnknown* set) noexcept {
   return object->Kind() == ObjectKind::PropertySet ? object : nullptr;
 }
 
+HRESULT RefuseStaleSet(ServerObjectBase& callee, const ServerObjectBase* set) noexcept {
+  if (set == nullptr) return S_OK;
+  const ULONG generation = set->PageGeneration();
+  if (generation == 0 || generation == callee.Context().attachment.Generation()) return S_OK;
+  return callee.RecordError(kMsgOutOfScope);
+}
+
 HRESULT ScriptOfPassedSet(IUnknown* set, ScriptRef* script) noexcept {
   ServerObjectBase* object = PassedPropertySet(set);
   if (object == nullptr) return E_INVALIDARG;

@@ -63,4 +63,10 @@ HRESULT ScriptOfPassedSet(IUnknown* set, ScriptRef* script) noexcept;
 // null when the interface is a client's own object or another kind of ours.
 ServerObjectBase* PassedPropertySet(IUnknown* set) noexcept;
 
+// A set that a client passed to callee and that was bound under a page which
+// is no longer the current one: the call fails as a call on that set itself
+// would (message 202 recorded on callee, its failure answered), and the
+// live page never sees the set. S_OK for a null, unbound or current set.
+HRESULT RefuseStaleSet(ServerObjectBase& callee, const ServerObjectBase* set) noexcept;
+
 }  // namespace vaduna

@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include <barrier>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -223,6 +224,48 @@ TEST_F(FaultTest, AnEarlierPagesOnUnloadLeavesThePageThatReplacedItAlone) {
   EXPECT_EQ(secondApp->OnUnload(), S_OK);
   EXPECT_FALSE(Attachment().IsAttached());
   secondApp.Reset();
+}
+
+TEST_F(FaultTest, ASetFromAnEarlierPageFailsTheCallItIsPassedToAndNeverReachesTheLivePage) {
+  ASSERT_TRUE(SUCCEEDED(app_->AttachAppObject(NewFake())));
+  const ComPtr<IVadunaPropertySet> stale = BoundSet(NewFake());
+  FakeScriptObject* livePage = AttachReadyApp();  // the page reloads
+  FakeScriptObject* serviceScript = NewFake();
+  serviceScript->SetMethod(L"InvokeMethod", [](const std::vector<VariantValue>&, VARIANT*) {
+    return CO_E_OBJNOTCONNECTED;  // what the page answers for an object it cannot reach
+  });
+  FakeScriptObject* setScript = NewFake();
+  const ComPtr<IVadunaService> service = BoundService(serviceScript);
+  const ComPtr<IVadunaPropertySet> set = BoundSet(setScript);
+  const ComPtr<IVadunaPropertySet> fresh = BoundSet(NewFake());
+  UniqueBstr method(::SysAllocString(L"Lookup"));
+
+  struct Case {
+    const char* name;
+    std::function<HRESULT()> call;
+    IUnknown* callee;
+  };
+  VARIANT_BOOL done = VARIANT_FALSE;
+  long index = 0;
+  const Case cases[] = {
+      {"input of InvokeMethod", [&] { return service->InvokeMethod(method.get(), stale.Get(), fresh.Get(), &done); },
+       service.Get()},
+      {"output of InvokeMethod", [&] { return service->InvokeMethod(method.get(), fresh.Get(), stale.Get(), &done); },
+       service.Get()},
+      {"child of AddChild", [&] { return set->AddChild(stale.Get(), &index); }, set.Get()},
+      {"child of InsertChildAt", [&] { return set->InsertChildAt(stale.Get(), 0, &done); }, set.Get()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.call(), kDispException);
+    INT code = 0;
+    EXPECT_EQ(ServerObjectOf(c.callee)->Errors().GetCode(&code), S_OK);
+    EXPECT_EQ(code, static_cast<INT>(kMsgOutOfScope));
+    EXPECT_EQ(Attachment().CurrentApp().get(), livePage);
+  }
+  EXPECT_TRUE(serviceScript->InvocationsOf(L"InvokeMethod").empty());
+  EXPECT_TRUE(setScript->InvocationsOf(L"AddChild").empty());
+  EXPECT_TRUE(setScript->InvocationsOf(L"InsertChildAt").empty());
 }
 
 TEST_F(FaultTest, CallsReadThePageAfterTheReadinessWait) {
