@@ -57,6 +57,9 @@ using UniqueCoTaskMem = UniqueResource<T*, &::CoTaskMemFree>;
 class UniqueVariant {
  public:
   UniqueVariant() noexcept { ::VariantInit(&value_); }
+  // Takes over what value holds.
+  explicit UniqueVariant(const VARIANT& value) noexcept : value_(value) {}
+  UniqueVariant(UniqueVariant&& other) noexcept : value_(other.release()) {}
   UniqueVariant(const UniqueVariant&) = delete;
   UniqueVariant& operator=(const UniqueVariant&) = delete;
   ~UniqueVariant() { ::VariantClear(&value_); }

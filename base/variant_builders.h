@@ -1,14 +1,23 @@
-// VARIANTs built in one expression, for arguments and results alike.
-// Borrowed values hold the caller's string or object without a copy or a
-// reference: such a VARIANT is passed on, never cleared. The others own
-// what they hold and are cleared by whoever receives them.
+// VARIANTs built in one expression, for arguments and results alike. The
+// type says who frees: a plain VARIANT holds nothing to free (numbers,
+// truth values, empty, null, error codes); a BorrowedVariant holds the
+// caller's string or object without a copy or a reference and is passed
+// on, never cleared; a UniqueVariant owns what it holds.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
 #include <oleauto.h>
 
+#include "base/unique_resource.h"
+
 namespace vaduna {
+
+// A VARIANT that holds what someone else owns. It converts to a plain
+// VARIANT for an argument list; nothing ever clears it.
+struct BorrowedVariant : VARIANT {
+  explicit BorrowedVariant(const VARIANT& value) noexcept : VARIANT(value) {}
+};
 
 inline VARIANT EmptyValue() noexcept {
   VARIANT value;
@@ -45,25 +54,25 @@ inline VARIANT ErrorValue(HRESULT code) noexcept {
 }
 
 // VT_BSTR holding the caller's string itself: neither copied nor freed.
-inline VARIANT BorrowedString(BSTR text) noexcept {
+inline BorrowedVariant BorrowedString(BSTR text) noexcept {
   VARIANT value = EmptyValue();
   value.vt = VT_BSTR;
   value.bstrVal = text;
-  return value;
+  return BorrowedVariant(value);
 }
 
 // VT_DISPATCH holding object without an added reference.
-inline VARIANT BorrowedObject(IDispatch* object) noexcept {
+inline BorrowedVariant BorrowedObject(IDispatch* object) noexcept {
   VARIANT value = EmptyValue();
   value.vt = VT_DISPATCH;
   value.pdispVal = object;
-  return value;
+  return BorrowedVariant(value);
 }
 
 // VT_DISPATCH owning one new reference on object (none for null).
-inline VARIANT HeldObject(IDispatch* object) noexcept {
+inline UniqueVariant HeldObject(IDispatch* object) noexcept {
   if (object != nullptr) object->AddRef();
-  return BorrowedObject(object);
+  return UniqueVariant(BorrowedObject(object));
 }
 
 }  // namespace vaduna

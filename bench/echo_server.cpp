@@ -15,6 +15,8 @@
 #include <atomic>
 #include <new>
 
+#include "base/com_object.h"
+#include "base/pointer_guard.h"
 #include "base/unique_resource.h"
 #include "bench/echo_contract.h"
 
@@ -31,32 +33,12 @@ void ObjectDestroyed() noexcept {
   if (--g_objects == 0) ::SetEvent(g_lastObjectGone);
 }
 
-class EchoObject final : public IDispatch {
+class EchoObject final : public vaduna::ComObject<IDispatch> {
  public:
   EchoObject() noexcept { ObjectCreated(); }
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG count = --refs_;
-    if (count == 0) {
-      delete this;
-      ObjectDestroyed();
-    }
-    return count;
-  }
-
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (count == nullptr) return E_POINTER;
+    VADUNA_RETURN_IF_NULL(count);
     *count = 0;
     return S_OK;
   }
@@ -82,39 +64,27 @@ class EchoObject final : public IDispatch {
   }
 
  private:
-  ~EchoObject() = default;
-  std::atomic<ULONG> refs_{1};
+  void FinalRelease() noexcept override {
+    delete this;
+    ObjectDestroyed();
+  }
 };
 
-class EchoFactory final : public IClassFactory {
+// Made once and registered; the registration holds it until revoked.
+class EchoFactory final : public vaduna::ComObject<IClassFactory> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  // The factory is a static of this process: no count.
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
+    VADUNA_RETURN_IF_NULL(object);
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    EchoObject* created = new (std::nothrow) EchoObject();
-    if (created == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = created->QueryInterface(iid, object);
-    created->Release();  // the caller's reference, if any, is the one QueryInterface added
-    return hr;
+    const Microsoft::WRL::ComPtr<EchoObject> created = vaduna::MakeObject<EchoObject>();
+    if (!created) return E_OUTOFMEMORY;
+    return created->QueryInterface(iid, object);  // the caller's reference, if any
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 };
 
-EchoFactory g_factory;
 
 }  // namespace
 
@@ -123,9 +93,11 @@ int wmain(int, wchar_t**) {
   if (!lastObjectGone) return 1;
   g_lastObjectGone = lastObjectGone.get();
   if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+  const Microsoft::WRL::ComPtr<EchoFactory> factory = vaduna::MakeObject<EchoFactory>();
   DWORD cookie = 0;
-  HRESULT hr = ::CoRegisterClassObject(bench::kEchoClsid, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                                       &cookie);
+  HRESULT hr = factory ? ::CoRegisterClassObject(bench::kEchoClsid, factory.Get(), CLSCTX_LOCAL_SERVER,
+                                                 REGCLS_MULTIPLEUSE, &cookie)
+                       : E_OUTOFMEMORY;
   if (SUCCEEDED(hr)) {
     // Until a first object was made and the last one went; the multithreaded apartment needs no message loop.
     ::WaitForSingleObject(g_lastObjectGone, kLongestLifeMs);

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "base/pointer_guard.h"
 #include "base/hresult.h"
 #include "base/unique_resource.h"
 
@@ -12,11 +13,6 @@ namespace vaduna::connector {
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// Answered only by the connector's own page objects, so that a COM object
-// handed to the connector can be recognised as one of them. In-process only:
-// no proxy exists for it, and a remote object never answers it.
-constexpr IID kPageObjectIid = {0x57fd7712, 0x2f88, 0x4c70, {0x8e, 0x13, 0x88, 0xaa, 0x83, 0x77, 0x68, 0x56}};
 
 BSTR CopyString(const std::wstring& text) noexcept {
   return ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
@@ -45,8 +41,8 @@ PageObject::PageObject(std::shared_ptr<PageObjectOwner> owner, std::uint64_t id)
     : owner_(std::move(owner)), id_(id) {}
 
 HRESULT PageObject::Create(std::shared_ptr<PageObjectOwner> owner, std::uint64_t id, PageObject** object) noexcept {
-  if (object == nullptr) return E_POINTER;
-  *object = new (std::nothrow) PageObject(std::move(owner), id);
+  VADUNA_RETURN_IF_NULL(object);
+  *object = MakeObject<PageObject>(std::move(owner), id).Detach();
   return *object != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -62,58 +58,28 @@ ComPtr<PageObject> PageObject::FromUnknown(IUnknown* object) noexcept {
   return found;
 }
 
-bool PageObject::TryAddRef() noexcept {
-  ULONG count = refs_.load();
-  while (count != 0) {
-    if (refs_.compare_exchange_weak(count, count + 1)) return true;
-  }
-  return false;
-}
-
-// ---- IUnknown ----
-
-STDMETHODIMP PageObject::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IDispatchEx || iid == kPageObjectIid) {
-    *object = static_cast<IDispatchEx*>(this);
-  } else if (iid == IID_ISupportErrorInfo) {
-    *object = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) PageObject::AddRef() { return ++refs_; }
-
-STDMETHODIMP_(ULONG) PageObject::Release() {
-  const ULONG count = --refs_;
-  if (count == 0) {
-    owner_->LastReleased(*this);
-    delete this;
-  }
-  return count;
+void PageObject::FinalRelease() noexcept {
+  owner_->LastReleased(*this);
+  delete this;
 }
 
 // ---- IDispatch ----
 
 STDMETHODIMP PageObject::GetTypeInfoCount(UINT* count) {
-  if (count == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(count);
   *count = 0;  // a page object has no type information
   return S_OK;
 }
 
 STDMETHODIMP PageObject::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-  if (info == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(info);
   *info = nullptr;
   return DISP_E_BADINDEX;
 }
 
 STDMETHODIMP PageObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  if (names == nullptr || ids == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(names, ids);
   if (count == 0) return E_INVALIDARG;
   // Named arguments are not supported: every name after the member's is unknown.
   for (UINT i = 1; i < count; ++i) ids[i] = DISPID_UNKNOWN;
@@ -180,7 +146,7 @@ HRESULT PageObject::Dispatch(DISPID id, WORD flags, const DISPPARAMS& params, VA
 // ---- IDispatchEx ----
 
 STDMETHODIMP PageObject::GetDispID(BSTR name, DWORD options, DISPID* id) {
-  if (id == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(id);
   if (name == nullptr) {
     *id = DISPID_UNKNOWN;
     return DISP_E_UNKNOWNNAME;
@@ -212,7 +178,7 @@ STDMETHODIMP PageObject::GetMemberProperties(DISPID, DWORD, DWORD* properties) {
 }
 
 STDMETHODIMP PageObject::GetMemberName(DISPID id, BSTR* name) {
-  if (name == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(name);
   *name = nullptr;
   return HresultBoundary([&]() -> HRESULT {
     const std::optional<MemberTable::Member> member = members_.Find(id);
@@ -225,7 +191,7 @@ STDMETHODIMP PageObject::GetMemberName(DISPID id, BSTR* name) {
 STDMETHODIMP PageObject::GetNextDispID(DWORD, DISPID id, DISPID* next) { return members_.Next(id, next); }
 
 STDMETHODIMP PageObject::GetNameSpaceParent(IUnknown** parent) {
-  if (parent == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(parent);
   *parent = nullptr;
   return E_NOTIMPL;
 }

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "base/com_object.h"
 #include "connector/member_table.h"
 
 namespace vaduna::connector {
@@ -46,8 +47,17 @@ class PageObjectOwner {
 // The source of the error records of a failed page call.
 inline constexpr wchar_t kErrorSource[] = L"Vaduna page";
 
-class PageObject final : public IDispatchEx, public ISupportErrorInfo {
+// Answered only by the connector's own page objects, so that a COM object
+// handed to the connector can be recognised as one of them. In-process only:
+// no proxy exists for it, and a remote object never answers it.
+inline constexpr IID kPageObjectIid = {0x57fd7712, 0x2f88, 0x4c70, {0x8e, 0x13, 0x88, 0xaa, 0x83, 0x77, 0x68, 0x56}};
+
+class PageObject final
+    : public ComObject<IDispatchEx, AlsoAnswers<&IID_IDispatch, IDispatchEx>, AlsoAnswers<&kPageObjectIid, IDispatchEx>,
+                       ISupportErrorInfo> {
  public:
+  PageObject(std::shared_ptr<PageObjectOwner> owner, std::uint64_t id) noexcept;
+
   // A new object for page object id, with one reference for the caller.
   static HRESULT Create(std::shared_ptr<PageObjectOwner> owner, std::uint64_t id, PageObject** object) noexcept;
 
@@ -58,17 +68,9 @@ class PageObject final : public IDispatchEx, public ISupportErrorInfo {
   const PageObjectOwner* owner() const noexcept { return owner_.get(); }
   MemberTable& members() noexcept { return members_; }
 
-  // Adds a reference unless the last one has already gone (the object is being destroyed).
-  bool TryAddRef() noexcept;
-
   // How many references to id the connector received for this object. Kept by the page's object table,
   // under its lock.
   std::uint64_t receipts = 0;
-
-  // IUnknown
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
 
   // IDispatch
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -92,13 +94,11 @@ class PageObject final : public IDispatchEx, public ISupportErrorInfo {
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override;
 
  private:
-  PageObject(std::shared_ptr<PageObjectOwner> owner, std::uint64_t id) noexcept;
-  ~PageObject() = default;
+  void FinalRelease() noexcept override;
 
   HRESULT Dispatch(DISPID id, WORD flags, const DISPPARAMS& params, VARIANT* result, EXCEPINFO* exception,
                    UINT* argError) noexcept;
 
-  std::atomic<ULONG> refs_{1};
   const std::shared_ptr<PageObjectOwner> owner_;
   const std::uint64_t id_;
   MemberTable members_;

@@ -3,43 +3,22 @@
 #include <new>
 
 #include "base/hresult.h"
+#include "base/scope_exit.h"
 #include "hosting/object_base.h"
 #include "hosting/server_module.h"
 
 namespace vaduna {
 
-HRESULT STDMETHODCALLTYPE ClassFactory::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  // One-entry interface table; IUnknown is answered by its first entry.
-  if (!::IsEqualGUID(iid, IID_IUnknown) && !::IsEqualGUID(iid, IID_IClassFactory)) return E_NOINTERFACE;
-  AddRef();
-  *out = static_cast<IClassFactory*>(this);
-  return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE ClassFactory::AddRef() { return static_cast<ULONG>(++count_); }
-
-ULONG STDMETHODCALLTYPE ClassFactory::Release() {
-  const LONG count = --count_;
-  if (count == 0) {
-    count_ = kDestructionGuard;
-    delete this;
-  }
-  return static_cast<ULONG>(count);
-}
-
 HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
   if (outer != nullptr && !::IsEqualGUID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
   // The call holds a lock of its own while it creates: the idle monitor
   // cannot decide to stop under it, and a call after the decision makes nothing.
   ServerModule& module = Module();
   VADUNA_RETURN_IF_FAILED(module.LockUnlessStopping());
-  const HRESULT hr = creator_(outer, iid, out);
-  module.Unlock();  // a new object holds its own lock
-  return hr;
+  const ScopeExit unlock([&module] { module.Unlock(); });  // a new object holds its own lock
+  return creator_(outer, iid, out);
 }
 
 HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL lock) {
@@ -47,17 +26,11 @@ HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL lock) {
 }
 
 HRESULT CreateClassObject(InstanceCreator creator, REFIID iid, void** out) noexcept {
-  if (out == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
-  auto* factory = new (std::nothrow) ClassFactory(creator);
-  if (factory == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = factory->QueryInterface(iid, out);
-  if (hr != S_OK) {
-    // Never handed out: the count is still 0, and one pair destroys it.
-    factory->AddRef();
-    factory->Release();
-  }
-  return hr;
+  const Microsoft::WRL::ComPtr<ClassFactory> factory = MakeObject<ClassFactory>(creator);
+  if (!factory) return E_OUTOFMEMORY;
+  return factory->QueryInterface(iid, out);  // a factory not handed out goes with ours
 }
 
 }  // namespace vaduna

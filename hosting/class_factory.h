@@ -6,23 +6,15 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include <atomic>
-
+#include "base/com_object.h"
 #include "hosting/class_table.h"
 
 namespace vaduna {
 
-class ClassFactory final : public IClassFactory {
+// IUnknown and IClassFactory only.
+class ClassFactory final : public ComObject<IClassFactory> {
  public:
   explicit ClassFactory(InstanceCreator creator) noexcept : creator_(creator) {}
-  ClassFactory(const ClassFactory&) = delete;
-  ClassFactory& operator=(const ClassFactory&) = delete;
-
-  // IUnknown and IClassFactory only.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  // Interlocked; the release to 0 writes the destruction guard and frees the object.
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
 
   // E_POINTER for a null out; CLASS_E_NOAGGREGATION for a controlling object
   // with any interface but IUnknown; CO_E_SERVER_STOPPING, with nothing made,
@@ -32,13 +24,7 @@ class ClassFactory final : public IClassFactory {
   // or given back (S_OK, also when there is none to give back). Counted
   // process-wide, not per client.
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
-
-  // Read by the tests only, which pin the counts the class object must keep.
-  LONG RefCount() const noexcept { return count_.load(); }
-
  private:
-  ~ClassFactory() = default;
-  std::atomic<LONG> count_{0};
   const InstanceCreator creator_;
 };
 

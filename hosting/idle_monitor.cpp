@@ -1,29 +1,30 @@
 // The idle monitor: ends the server once the lock count has fallen to 0 and
 // stayed there, with no clean-up in flight, for the quiet period.
 #include "hosting/server_module.h"
+
+#include <utility>
+
 #include "base/unique_resource.h"
 
 namespace vaduna {
 
 bool ServerModule::CreateShutdownEvent() noexcept {
-  HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (event == nullptr) return false;
-  HANDLE old = nullptr;
+  UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!event) return false;
   {
     SrwExclusive hold(eventLock_);
-    old = shutdownEvent_.exchange(event);
+    std::swap(shutdownEvent_, event);
   }
-  if (old != nullptr) ::CloseHandle(old);
-  return true;
+  return true;  // the replaced event, if any, is closed outside the lock
 }
 
 void ServerModule::CloseShutdownEvent() noexcept {
-  HANDLE event = nullptr;
+  UniqueHandle event;
   {
     SrwExclusive hold(eventLock_);
-    event = shutdownEvent_.exchange(nullptr);
+    std::swap(shutdownEvent_, event);
   }
-  if (event != nullptr) ::CloseHandle(event);
+  // closed here, outside the lock
 }
 
 bool ServerModule::StartMonitor() noexcept {
@@ -40,7 +41,7 @@ DWORD WINAPI ServerModule::MonitorProc(void* module) noexcept {
 
 DWORD ServerModule::RunMonitor() noexcept {
   // Only this thread closes the event, so it may hold the handle while waiting.
-  HANDLE event = shutdownEvent_.load();
+  const HANDLE event = ShutdownEvent();
   for (;;) {
     // A signal comes only from a fall to 0 of the lock count or of the
     // clean-ups in flight. A wait that cannot be made ends the monitor

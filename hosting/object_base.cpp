@@ -1,3 +1,4 @@
+#include "base/pointer_guard.h"
 #include "hosting/object_base.h"
 
 namespace vaduna {
@@ -15,10 +16,12 @@ constexpr size_t kEntryCount = sizeof(kInterfaceTable) / sizeof(kInterfaceTable[
 
 }  // namespace
 
-ObjectBase::ObjectBase(IUnknown* outer) noexcept : outer_(outer) { Module().Lock(); }
+ObjectBase::ObjectBase(IUnknown* outer, ServerModule& module) noexcept : outer_(outer), module_(module) {
+  module_.Lock();
+}
 
 HRESULT ObjectBase::InnerQueryInterface(REFIID iid, void** out) noexcept {
-  if (out == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
 
   auto pointerFor = [this](InterfaceSlot slot) -> IUnknown* {
@@ -62,14 +65,14 @@ void ObjectBase::DestroyPlain() noexcept {
   refCount_ = kDestructionGuard;
   // Counted in before the lock goes back: the idle monitor never takes a
   // clean-up still under way for an idle server.
-  CleanUpInFlight inFlight(Module());
-  Module().Unlock();
+  CleanUpInFlight inFlight(module_);
+  module_.Unlock();
   CleanUp();
   delete this;
 }
 
 void ObjectBase::DestroyContained() noexcept {
-  Module().Unlock();
+  module_.Unlock();
   CleanUp();
 }
 

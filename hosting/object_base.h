@@ -6,16 +6,14 @@
 
 #include <atomic>
 #include <new>
+#include <utility>
 
+#include "base/com_object.h"
 #include "interface/interfaces.h"
 #include "hosting/server_module.h"
 #include "hosting/type_info_holder.h"
 
 namespace vaduna {
-
-// Written into a dying object's count: an AddRef/Release pair made during
-// clean-up can never bring it to 0 again.
-inline constexpr LONG kDestructionGuard = -1073741823;  // 0xC0000001
 
 // Which of an object's interface pointers a table entry hands out.
 enum class InterfaceSlot { ServerObject, SupportErrorInfo, Dual };
@@ -62,10 +60,13 @@ class ObjectBase : public IServerObject, public ISupportErrorInfo {
   // aggregate counts the clean-up in flight.
   void DestroyContained() noexcept;
 
+  // The module record whose lock this object holds.
+  ServerModule& ModuleRecord() const noexcept { return module_; }
+
  protected:
-  // Takes one server lock, held until destruction. outer is the controlling
-  // object of an aggregate, or null for a plain object.
-  explicit ObjectBase(IUnknown* outer) noexcept;
+  // Takes one lock on module, held until destruction. outer is the
+  // controlling object of an aggregate, or null for a plain object.
+  ObjectBase(IUnknown* outer, ServerModule& module) noexcept;
 
   // IUnknown of all three tables: forwarded to the controlling object when
   // aggregated, otherwise the table lookup and this object's own count.
@@ -86,6 +87,7 @@ class ObjectBase : public IServerObject, public ISupportErrorInfo {
 
  private:
   IUnknown* const outer_;
+  ServerModule& module_;
 };
 
 // Completes Base (an ObjectBase) with the dual interface Dual: one IUnknown
@@ -121,73 +123,53 @@ class DualObject : public Base, public Dual {
   const IID& DualIid() const noexcept override { return __uuidof(Dual); }
 
  protected:
-  explicit DualObject(IUnknown* outer) noexcept : Base(outer) {}
+  template <class... Args>
+  explicit DualObject(IUnknown* outer, Args&&... args) noexcept : Base(outer, std::forward<Args>(args)...) {}
 };
 
 // An object of class T inside an aggregate: a non-delegating IUnknown with a
 // count of its own, followed by the contained object, whose IUnknown goes to
 // the controlling object.
 template <class T>
-class Aggregated final : public IUnknown {
+class Aggregated final : public ComObject<IUnknown> {
  public:
-  explicit Aggregated(IUnknown* outer) noexcept : contained_(outer) {}
+  template <class... Args>
+  explicit Aggregated(IUnknown* outer, Args&&... args) noexcept : contained_(outer, std::forward<Args>(args)...) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (::IsEqualGUID(iid, IID_IUnknown)) {
-      *out = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return contained_.InnerQueryInterface(iid, out);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++count_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG count = --count_;
-    if (count == 0) Destroy();
-    return static_cast<ULONG>(count);
-  }
-
-  void Destroy() noexcept {
-    count_ = kDestructionGuard;
-    CleanUpInFlight inFlight(Module());
+ private:
+  HRESULT QueryMore(REFIID iid, void** out) noexcept override { return contained_.InnerQueryInterface(iid, out); }
+  void FinalRelease() noexcept override {
+    CleanUpInFlight inFlight(contained_.ModuleRecord());
     contained_.DestroyContained();
     delete this;
   }
-  // Read by the tests only, which pin the aggregate's count and its guard.
-  LONG RefCount() const noexcept { return count_.load(); }
 
- private:
-  std::atomic<LONG> count_{0};
   T contained_;
 };
 
 // A new plain object of class T with count 0, or null when out of memory.
-template <class T>
-T* NewPlainObject() noexcept {
-  return new (std::nothrow) T(nullptr);
+template <class T, class... Args>
+T* NewPlainObject(Args&&... args) noexcept {
+  return new (std::nothrow) T(nullptr, std::forward<Args>(args)...);
 }
 
 // The instance creator of class T: a plain object when outer is null, the
-// non-delegating part of an aggregated one otherwise. A failed QueryInterface
-// destroys the new object at once.
-template <class T>
-HRESULT CreateObjectInstance(IUnknown* outer, REFIID iid, void** out) noexcept {
-  if (out == nullptr) return E_POINTER;
+// non-delegating part of an aggregated one otherwise; args go to T's
+// constructor after outer. A failed QueryInterface destroys the new object at once.
+template <class T, class... Args>
+HRESULT CreateObjectInstance(IUnknown* outer, REFIID iid, void** out, Args&&... args) noexcept {
+  VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
   if (outer == nullptr) {
-    T* object = NewPlainObject<T>();
+    T* object = NewPlainObject<T>(std::forward<Args>(args)...);
     if (object == nullptr) return E_OUTOFMEMORY;
     const HRESULT hr = object->InnerQueryInterface(iid, out);
     if (hr != S_OK) object->DestroyPlain();
     return hr;
   }
-  auto* aggregate = new (std::nothrow) Aggregated<T>(outer);
-  if (aggregate == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = aggregate->QueryInterface(iid, out);
-  if (hr != S_OK) aggregate->Destroy();
-  return hr;
+  const auto aggregate = MakeObject<Aggregated<T>>(outer, std::forward<Args>(args)...);
+  if (!aggregate) return E_OUTOFMEMORY;
+  return aggregate->QueryInterface(iid, out);  // an aggregate not handed out goes with ours
 }
 
 }  // namespace vaduna

@@ -35,7 +35,7 @@ void ServerModule::SignalActivity() noexcept {
   // The flag first: a monitor woken by the signal must see it.
   activity_.store(true);
   SrwShared hold(eventLock_);
-  if (HANDLE event = shutdownEvent_.load()) ::SetEvent(event);
+  if (shutdownEvent_) ::SetEvent(shutdownEvent_.get());
 }
 
 HRESULT ServerModule::LockUnlessStopping() noexcept {

@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+#include "base/unique_resource.h"
+
 namespace vaduna {
 
 struct ClassEntry;
@@ -96,7 +98,10 @@ class ServerModule {
   bool CreateShutdownEvent() noexcept;
   // The shutdown event, or null before it is created and after the monitor
   // closed it. Read by the tests, which signal and watch it.
-  HANDLE ShutdownEvent() const noexcept { return shutdownEvent_.load(); }
+  HANDLE ShutdownEvent() const noexcept {
+    SrwShared hold(eventLock_);
+    return shutdownEvent_.get();
+  }
   // Starts the idle monitor thread on this module; false if it could not start.
   bool StartMonitor() noexcept;
 
@@ -131,9 +136,9 @@ class ServerModule {
   CRITICAL_SECTION staticLock_;
   const ClassEntry* classTable_ = nullptr;
   DWORD mainThreadId_ = 0;
-  std::atomic<HANDLE> shutdownEvent_{nullptr};
+  UniqueHandle shutdownEvent_;
   std::atomic<bool> activity_{false};
-  SRWLOCK eventLock_ = SRWLOCK_INIT;  // shared: signalling; exclusive: replacing or closing
+  mutable SRWLOCK eventLock_ = SRWLOCK_INIT;  // shared: signalling, reading; exclusive: replacing or closing
   std::atomic<bool> stopping_{false};
   std::atomic<LONG> clientLocks_{0};
   std::atomic<LONG> cleanUpsInFlight_{0};

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/pointer_guard.h"
 #include "base/hresult.h"
 #include "base/unique_resource.h"
 
@@ -23,13 +24,13 @@ TypeInfoHolder::TypeInfoHolder(const IID& interfaceId, const GUID& libraryId, WO
     : interfaceId_(interfaceId), libraryId_(libraryId), major_(major), minor_(minor), module_(module) {}
 
 HRESULT TypeInfoHolder::GetTypeInfoCount(UINT* count) noexcept {
-  if (count == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(count);
   *count = 1;
   return S_OK;
 }
 
 HRESULT TypeInfoHolder::GetTypeInfo(UINT /*index*/, LCID locale, ITypeInfo** info) noexcept {
-  if (info == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(info);
   HRESULT hr = S_OK;
   if (typeInfo_.load() == nullptr) hr = EnsureLoaded(locale);
   ComPtr<ITypeInfo> loaded = HeldTypeInfo();

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/pointer_guard.h"
 #include "base/hresult.h"
 #include "base/unique_resource.h"
 #include "base/variant_builders.h"
@@ -14,7 +15,7 @@ namespace vaduna {
 using Microsoft::WRL::ComPtr;
 
 HRESULT ApplicationObject::CurrentPageForCall(SharedAttachment::Page* page) noexcept {
-  *page = SharedAttachment::Instance().CurrentPage();
+  *page = Context().attachment.CurrentPage();
   if (page->app.empty()) return RecordError(kMsgOutOfScope);
   return S_OK;
 }
@@ -22,12 +23,12 @@ HRESULT ApplicationObject::CurrentPageForCall(SharedAttachment::Page* page) noex
 void ApplicationObject::CleanUp() noexcept {
   // A page that never unloads stays attached (the shared record keeps the
   // reference); an app that another attachment replaced is given back here.
-  SharedAttachment::Instance().Abandon(std::exchange(attachedApp_, nullptr), this);
+  Context().attachment.Abandon(std::exchange(attachedApp_, nullptr), this);
   ServerObjectBase::CleanUp();
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::Name(BSTR* str) {
-  if (str == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(str);
   SharedAttachment::Page page;
   VADUNA_RETURN_IF_FAILED(CurrentPageForCall(&page));
   UniqueVariant result;
@@ -38,10 +39,10 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::Name(BSTR* str) {
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::GetService(BSTR serviceName, IVadunaService** ppService) {
-  if (serviceName == nullptr || ppService == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(serviceName, ppService);
   // No success code leaves the caller an undefined pointer.
   *ppService = nullptr;
-  SharedAttachment& attachment = SharedAttachment::Instance();
+  SharedAttachment& attachment = Context().attachment;
   if (!attachment.IsAttached()) return RecordError(kMsgOutOfScope);
   if (!attachment.WaitUntilReady()) return S_FALSE;
   // The page as it is after the wait: one that unloaded meanwhile is never called.
@@ -60,11 +61,11 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::GetService(BSTR serviceName, IVadun
   ComPtr<IDispatch> service = TestedObjectValue(*result.get());
   result.put();  // the service is held by our own reference from here
   if (!service) return S_OK;  // not an object, or a null one: no service
-  return WrapScriptObject(ObjectKind::Service, this, service.Get(), ppService);
+  return WrapScriptObject(Context(), ObjectKind::Service, this, service.Get(), ppService);
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::NewPropertySet(IVadunaPropertySet** pPropSet) {
-  if (pPropSet == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(pPropSet);
   SharedAttachment::Page page;
   VADUNA_RETURN_IF_FAILED(CurrentPageForCall(&page));
 
@@ -76,13 +77,13 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::NewPropertySet(IVadunaPropertySet**
   // Without an object in the answer the client holds a property set without
   // a script object, which answers message 202. result is cleared on
   // leaving: the wrapper holds its own reference.
-  return CreateBoundWrapper(ObjectKind::PropertySet, this, TestedObjectValue(*result.get()), pPropSet);
+  return CreateBoundWrapper(Context(), ObjectKind::PropertySet, this, TestedObjectValue(*result.get()), pPropSet);
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::IsReady(VARIANT_BOOL* pBool) {
-  if (pBool == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(pBool);
   *pBool = VARIANT_FALSE;
-  const SharedAttachment::Page page = SharedAttachment::Instance().CurrentPage();
+  const SharedAttachment::Page page = Context().attachment.CurrentPage();
   if (!page.app) return S_FALSE;
   UniqueVariant result;
   const HRESULT hr = page.app.CallMember(script::kAppIsReady, result.get());
@@ -105,7 +106,7 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::AttachAppObject(IDispatch* pJSAppOb
     // The shared record and attachedApp_ change together: two attaches
     // through this object must leave both naming the same app.
     SrwExclusive hold(lock_);
-    hr = SharedAttachment::Instance().Attach(pJSAppObject, this);
+    hr = Context().attachment.Attach(pJSAppObject, this);
     earlier = std::exchange(attachedApp_, pJSAppObject);  // shares the reference Attach took
   }
   // This object's earlier attachment was just replaced in the shared record
@@ -121,7 +122,7 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::OnUnload() {
     SrwExclusive hold(lock_);
     attached = std::exchange(attachedApp_, nullptr);
   }
-  SharedAttachment::Instance().Detach(attached);
+  Context().attachment.Detach(attached);
   return S_OK;
 }
 

@@ -9,9 +9,10 @@
 namespace vaduna {
 
 class ApplicationObject final
-    : public ServerObject<IVadunaHTMLApplication, ObjectKind::Application, CLSID_VadunaHTMLApplication> {
+    : public ServerObject<IVadunaHTMLApplication, ObjectKind::Application, CLSID_VadunaHTMLApplication>,
+      private PageOwner {
  public:
-  explicit ApplicationObject(IUnknown* outer) noexcept : ServerObject(outer) {}
+  ApplicationObject(IUnknown* outer, ServerContext& context) noexcept : ServerObject(outer, context) {}
 
   HRESULT STDMETHODCALLTYPE Name(BSTR* str) override;
   HRESULT STDMETHODCALLTYPE GetService(BSTR serviceName, IVadunaService** ppService) override;
@@ -20,11 +21,12 @@ class ApplicationObject final
   HRESULT STDMETHODCALLTYPE AttachAppObject(IDispatch* pJSAppObject) override;
   HRESULT STDMETHODCALLTYPE OnUnload() override;
 
-  // The page this object attached is gone: OnUnload on its behalf, and the
-  // dead page's remote references to this object cut off.
-  void UnloadDeadPage() noexcept;
-
  private:
+  // The shared attachment's view of this object.
+  bool TryHoldPageOwner() noexcept override { return TryAddRef(); }
+  void ReleasePageOwner() noexcept override { DualPointer()->Release(); }
+  void UnloadDeadPage() noexcept override;
+
   // The attached page for a call, or message 202 recorded and its failure
   // answered when no page is attached.
   HRESULT CurrentPageForCall(SharedAttachment::Page* page) noexcept;

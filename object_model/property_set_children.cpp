@@ -4,8 +4,8 @@
 #include <wrl/client.h>
 
 #include "base/hresult.h"
+#include "base/pointer_guard.h"
 #include "base/unique_resource.h"
-#include "object_model/application_object.h"
 #include "object_model/property_set_object.h"
 #include "object_model/script/script_results.h"
 #include "object_model/wrap_gate.h"
@@ -13,15 +13,16 @@
 namespace vaduna {
 
 HRESULT STDMETHODCALLTYPE PropertySetObject::AddChild(IVadunaPropertySet* pChild, long* index) {
-  if (pChild == nullptr || index == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(pChild, index);
   ScriptRef scriptSet;
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   ScriptRef child;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PassedPropertySet(pChild)));
 
   // Adding and counting are one step among the server's changes of these
   // children: the index answered is the one of the child added here.
-  const WrapGate gate(ScriptIdentity());
+  const WrapGate gate(Context().gates, ScriptIdentity());
   VARIANT argument = BorrowedObject(child.get());
   UniqueVariant result;
   const HRESULT hr = scriptSet.CallMember(script::kAddChild, &argument, result.get());
@@ -43,13 +44,14 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::AddChild(IVadunaPropertySet* pChild
 
 HRESULT STDMETHODCALLTYPE PropertySetObject::InsertChildAt(IVadunaPropertySet* pChild, long index,
                                                            VARIANT_BOOL* pBool) {
-  if (pChild == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(pChild);
   ScriptRef scriptSet;
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   ScriptRef child;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PassedPropertySet(pChild)));
 
-  const WrapGate gate(ScriptIdentity());
+  const WrapGate gate(Context().gates, ScriptIdentity());
   const VARIANT first = BorrowedObject(child.get());
   const VARIANT second = Int32Value(index);
   UniqueVariant result;
@@ -59,7 +61,7 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::InsertChildAt(IVadunaPropertySet* p
 HRESULT STDMETHODCALLTYPE PropertySetObject::RemoveChild(long index, VARIANT_BOOL* pBool) {
   ScriptRef scriptSet;
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
-  const WrapGate gate(ScriptIdentity());
+  const WrapGate gate(Context().gates, ScriptIdentity());
   VARIANT argument = Int32Value(index);
   UniqueVariant result;
   const HRESULT hr = scriptSet.CallMember(script::kRemoveChild, &argument, result.get());
@@ -72,7 +74,7 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::RemoveChild(long index, VARIANT_BOO
 }
 
 HRESULT STDMETHODCALLTYPE PropertySetObject::GetChild(long index, IVadunaPropertySet** pChild) {
-  if (pChild == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(pChild);
   ScriptRef scriptSet;
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   VARIANT argument = Int32Value(index);
@@ -87,20 +89,22 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::GetChild(long index, IVadunaPropert
   // The wrapper that already names the child, or a new one under this set's
   // owner; an orphaned set has no owner to bind one (null and S_FALSE).
   const OwnerRef owner(*this);
-  return WrapScriptObject(ObjectKind::PropertySet, owner.get(), child.get(), pChild);
+  return WrapScriptObject(Context(), ObjectKind::PropertySet, owner.get(), child.get(), pChild);
 }
 
 // The script encodes this set as a string and decodes it into a new script
 // property set that the owner makes. No copy (null and S_FALSE) when the
 // encoding fails or the owner yields no bound property set.
 HRESULT STDMETHODCALLTYPE PropertySetObject::Copy(IVadunaPropertySet** pCopy) {
-  if (pCopy == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(pCopy);
   ScriptRef scriptSet;
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   *pCopy = nullptr;
   // An orphaned set has no application object to make the copy.
   const OwnerRef owner(*this);
-  if (owner.get() == nullptr) return S_FALSE;
+  if (owner.get() == nullptr || owner.get()->Kind() != ObjectKind::Application) return S_FALSE;
+  // An application object's dual interface is its IVadunaHTMLApplication.
+  auto* const application = static_cast<IVadunaHTMLApplication*>(owner.get()->DualPointer());
 
   UniqueVariant encoded;
   const HRESULT hr = scriptSet.CallMember(script::kEncodeAsString, encoded.get());
@@ -108,7 +112,7 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::Copy(IVadunaPropertySet** pCopy) {
   if (encoded->vt != VT_BSTR || encoded->bstrVal == nullptr) return S_FALSE;
 
   Microsoft::WRL::ComPtr<IVadunaPropertySet> copy;
-  if (owner.get()->NewPropertySet(&copy) != S_OK || copy == nullptr) return S_FALSE;
+  if (application->NewPropertySet(&copy) != S_OK || copy == nullptr) return S_FALSE;
   ServerObjectBase* const copyObject = PassedPropertySet(copy.Get());
   const ScriptRef copyScript = copyObject != nullptr ? copyObject->Script() : ScriptRef();
   if (copyScript.empty()) return S_FALSE;

@@ -12,7 +12,7 @@ namespace vaduna {
 class PropertySetObject final
     : public ServerObject<IVadunaPropertySet, ObjectKind::PropertySet, CLSID_VadunaPropertySet> {
  public:
-  explicit PropertySetObject(IUnknown* outer) noexcept : ServerObject(outer) {}
+  PropertySetObject(IUnknown* outer, ServerContext& context) noexcept : ServerObject(outer, context) {}
 
   // Properties, type and value: each is one call of the script member of the
   // same name, its answer read by the string, count or truth rule.

@@ -1,12 +1,13 @@
 // The property-set methods whose script members answer nothing.
 #include "base/hresult.h"
+#include "base/pointer_guard.h"
 #include "base/unique_resource.h"
 #include "object_model/property_set_object.h"
 
 namespace vaduna {
 
 HRESULT STDMETHODCALLTYPE PropertySetObject::SetProperty(BSTR propName, BSTR propVal, VARIANT_BOOL* pBool) {
-  if (propName == nullptr || propVal == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(propName, propVal);
   ScriptRef scriptSet;
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   const VARIANT name = BorrowedString(propName);

@@ -30,7 +30,7 @@ class ServerObject : public DualObject<ServerObjectBase, Dual, ServerTypeLibrary
 
  protected:
   using Base = DualObject<ServerObjectBase, Dual, ServerTypeLibrary>;
-  explicit ServerObject(IUnknown* outer) noexcept : Base(outer) {}
+  ServerObject(IUnknown* outer, ServerContext& context) noexcept : Base(outer, context) {}
 };
 
 }  // namespace vaduna

@@ -3,16 +3,11 @@
 #include <new>
 #include <utility>
 
+#include "base/pointer_guard.h"
 #include "base/unique_resource.h"
 #include "base/variant_builders.h"
-#include "object_model/application_object.h"
-#include "object_model/property_set_object.h"
 #include "object_model/script/script_contract.h"
 #include "object_model/script/script_results.h"
-#include "object_model/service_object.h"
-#include "object_model/shared_attachment.h"
-#include "object_model/wrap_gate.h"
-#include "object_model/wrapper_registry.h"
 
 namespace vaduna {
 
@@ -64,22 +59,10 @@ void WriteHandle(const ScriptRef& script, LONG handle) noexcept {
   script.PutMember(script::kHandleMember, &value);  // outcome not looked at
 }
 
-// A new wrapper with count 0 and no script object, or null when out of memory.
-ServerObjectBase* NewWrapper(ObjectKind kind) noexcept {
-  switch (kind) {
-    case ObjectKind::Service:
-      return NewPlainObject<ServiceObject>();
-    case ObjectKind::PropertySet:
-      return NewPlainObject<PropertySetObject>();
-    case ObjectKind::Application:
-      break;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
-ServerObjectBase::ServerObjectBase(IUnknown* outer) noexcept : ObjectBase(outer) {}
+ServerObjectBase::ServerObjectBase(IUnknown* outer, ServerContext& context) noexcept
+    : ObjectBase(outer, context.module), context_(context) {}
 
 ScriptRef ServerObjectBase::Script() const noexcept {
   SrwShared hold(lock_);
@@ -92,7 +75,7 @@ IUnknown* ServerObjectBase::ScriptIdentity() const noexcept {
 }
 
 HRESULT ServerObjectBase::FailedScriptCall(HRESULT callResult, ULONG generation) noexcept {
-  SharedAttachment& attachment = SharedAttachment::Instance();
+  SharedAttachment& attachment = context_.attachment;
   const bool gone = MeansPageGone(callResult) ||
                     (callResult == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) && attachment.PageUnreachable(generation));
   if (!gone) return S_FALSE;
@@ -106,11 +89,6 @@ HRESULT ServerObjectBase::ScriptForCall(ScriptRef* script) noexcept {
   return S_OK;
 }
 
-bool ServerObjectBase::HasScript() const noexcept {
-  SrwShared hold(lock_);
-  return !script_.empty();
-}
-
 void ServerObjectBase::DropScript() noexcept {
   ScriptRef dropped;
   {
@@ -122,15 +100,10 @@ void ServerObjectBase::DropScript() noexcept {
   // dropped releases the script object here, outside the lock.
 }
 
-ApplicationObject* ServerObjectBase::Owner() const noexcept {
-  SrwShared hold(lock_);
-  return static_cast<ApplicationObject*>(owner_);
-}
-
-ApplicationObject* ServerObjectBase::AcquireOwner() const noexcept {
+ServerObjectBase* ServerObjectBase::AcquireOwner() const noexcept {
   SrwShared hold(lock_);
   if (owner_ == nullptr || !owner_->TryAddRef()) return nullptr;
-  return static_cast<ApplicationObject*>(owner_);
+  return owner_;
 }
 
 ULONG ServerObjectBase::CountedAddRef() noexcept {
@@ -214,22 +187,22 @@ LONG ServerObjectBase::EnsureWrapperId() noexcept {
   if (IsAggregated()) return 0;
   const LONG existing = wrapperId_.load();
   if (existing != 0) return existing;
-  const LONG id = wrapper_registry::Add(this);
+  const LONG id = context_.wrappers.Add(this);
   if (id == 0) return 0;
   LONG expected = 0;
   if (wrapperId_.compare_exchange_strong(expected, id)) return id;
-  wrapper_registry::Remove(id);  // a concurrent binding entered it first
+  context_.wrappers.Remove(id);  // a concurrent binding entered it first
   return expected;
 }
 
-HRESULT ServerObjectBase::BindScriptObject(ApplicationObject* owner, IUnknown* handleValue,
+HRESULT ServerObjectBase::BindScriptObject(ServerObjectBase* owner, IUnknown* handleValue,
                                            IDispatch* script) noexcept {
-  if (owner == nullptr || handleValue == nullptr || script == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(owner, handleValue, script);
   if (IsServerObject(script)) return E_INVALIDARG;
 
   ScriptRef bound(script);
   IUnknown* const identity = IdentityOf(script);
-  const WrapGate gate(identity);
+  const WrapGate gate(context_.gates, identity);
   ScriptRef replaced;
   {
     SrwExclusive hold(lock_);
@@ -237,7 +210,7 @@ HRESULT ServerObjectBase::BindScriptObject(ApplicationObject* owner, IUnknown* h
     script_ = bound;
     scriptIdentity_ = identity;
   }
-  pageGeneration_.store(SharedAttachment::Instance().Generation());
+  pageGeneration_.store(context_.attachment.Generation());
   replaced.reset();  // released outside the lock
 
   const LONG handle = EnsureWrapperId();
@@ -267,7 +240,7 @@ void ServerObjectBase::ReleaseOwnedWrappers() noexcept {
 void ServerObjectBase::CleanUp() noexcept {
   ReleaseOwnedWrappers();
   const LONG id = wrapperId_.exchange(0);
-  if (id != 0) wrapper_registry::Remove(id);
+  if (id != 0) context_.wrappers.Remove(id);
   ScriptRef script;
   IUnknown* identity = nullptr;
   {
@@ -278,7 +251,7 @@ void ServerObjectBase::CleanUp() noexcept {
   if (!script || id == 0) return;
   // The handle is reset only while it names this wrapper: a duplicate that
   // goes must not erase the handle of the wrapper that lives.
-  const WrapGate gate(identity);
+  const WrapGate gate(context_.gates, identity);
   UniqueVariant current;
   const std::optional<LONG> handle = HandleValue(script.GetMember(script::kHandleMember, current.get()), *current.get());
   if (handle != id) return;
@@ -292,12 +265,12 @@ bool IsServerObject(IUnknown* object) noexcept {
   return SUCCEEDED(object->QueryInterface(IID_PPV_ARGS(&serverObject))) && serverObject != nullptr;
 }
 
-HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch* script, REFIID iid,
-                           void** out) noexcept {
-  if (out == nullptr) return E_POINTER;
+HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+                           REFIID iid, void** out) noexcept {
+  VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
   if (IsServerObject(script)) return E_INVALIDARG;
-  ServerObjectBase* wrapper = NewWrapper(kind);
+  ServerObjectBase* wrapper = context.makeWrapper(kind, context);
   if (wrapper == nullptr) return E_OUTOFMEMORY;
   void* handedOut = nullptr;
   const HRESULT hr = wrapper->InnerQueryInterface(iid, &handedOut);
@@ -312,35 +285,35 @@ HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch*
   return S_OK;
 }
 
-HRESULT WrapScriptObject(ObjectKind kind, ApplicationObject* owner, IDispatch* script, REFIID iid,
-                         void** out) noexcept {
-  if (out == nullptr) return E_POINTER;
+HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+                         REFIID iid, void** out) noexcept {
+  VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
-  if (script == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(script);
   if (IsServerObject(script)) return E_INVALIDARG;
-  const WrapGate gate(IdentityOf(script));
-  if (IUnknown* found = FindWrapper(script, kind)) {
+  const WrapGate gate(context.gates, IdentityOf(script));
+  if (IUnknown* found = FindWrapper(context, script, kind)) {
     // FindWrapper handed out the dual interface with the caller's reference.
     ComPtr<IUnknown> held;
     *held.GetAddressOf() = found;
     return held->QueryInterface(iid, out);
   }
   if (owner == nullptr) return S_FALSE;
-  return CreateBoundWrapper(kind, owner, script, iid, out);
+  return CreateBoundWrapper(context, kind, owner, script, iid, out);
 }
 
-IUnknown* FindWrapper(IDispatch* script, ObjectKind kind) noexcept {
+IUnknown* FindWrapper(ServerContext& context, IDispatch* script, ObjectKind kind) noexcept {
   if (script == nullptr) return nullptr;
   UniqueVariant result;
   const HRESULT hr = ScriptRef(script).GetMember(script::kHandleMember, result.get());
   const std::optional<LONG> handle = HandleValue(hr, *result.get());
   if (!handle) return nullptr;
   WrapperAccess::FindRequest request{kind, IdentityOf(script)};
-  return wrapper_registry::WithLiveWrapper(*handle, &WrapperAccess::AcceptFound, &request);
+  return context.wrappers.WithLiveWrapper(*handle, &WrapperAccess::AcceptFound, &request);
 }
 
 HRESULT ServerObjectFromInterface(IUnknown* iface, ServerObjectBase** object) noexcept {
-  if (object == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(object);
   *object = nullptr;
   if (iface == nullptr) return E_NOINTERFACE;
   ComPtr<IServerObject> serverObject;

@@ -1,7 +1,8 @@
 // The common part of the application, service and property set objects:
-// owner link, script link, error state, count with the owner rule, and the
-// list of wrappers an application object made. Also the wrapping operations
-// that turn a script object into one of the server's own.
+// server context, owner link, script link, error state, count with the owner
+// rule, and the list of wrappers an application object made. Also the
+// wrapping operations that turn a script object into one of the server's
+// own; new wrappers come from the context's maker.
 #pragma once
 
 #include <wrl/client.h>
@@ -12,15 +13,15 @@
 #include "hosting/object_base.h"
 #include "object_model/errors/error_reporting.h"
 #include "object_model/script/script_bridge.h"
+#include "object_model/server_context.h"
 
 namespace vaduna {
 
-class ApplicationObject;
-
-enum class ObjectKind { Application, Service, PropertySet };
-
 class ServerObjectBase : public ObjectBase {
  public:
+  // What this object shares with the other objects of its server.
+  ServerContext& Context() const noexcept { return context_; }
+
   virtual ObjectKind Kind() const noexcept = 0;
   virtual const CLSID& ClassId() const noexcept = 0;
 
@@ -49,8 +50,6 @@ class ServerObjectBase : public ObjectBase {
   HRESULT FailedScriptCall(HRESULT callResult, ULONG generation) noexcept;
   // The attachment under which the script object was bound; 0 when none.
   ULONG PageGeneration() const noexcept { return pageGeneration_.load(); }
-  // Read by the tests, which check bindings without a call into the script.
-  bool HasScript() const noexcept;
   // Empties the script link (the cell stays): the object answers message 202.
   void DropScript() noexcept;
 
@@ -59,25 +58,23 @@ class ServerObjectBase : public ObjectBase {
   // dual interface. E_POINTER when any argument is null; E_INVALIDARG, and
   // nothing changed, for one of this server's own objects; S_OK otherwise,
   // whether or not the handle could be written.
-  HRESULT BindScriptObject(ApplicationObject* owner, IUnknown* handleValue, IDispatch* script) noexcept;
+  HRESULT BindScriptObject(ServerObjectBase* owner, IUnknown* handleValue, IDispatch* script) noexcept;
 
   // A reference for the caller, refused (false) once the count has reached
   // 0, when the object is already being destroyed.
   bool TryAddRef() noexcept;
 
-  // The owner (application object) of a wrapper; null for an application
-  // object. Read by the tests: calls take their owner through AcquireOwner.
-  ApplicationObject* Owner() const noexcept;
-  // The owner with one reference for the caller, taken while the owner link
-  // cannot change; null when there is none or it is already being destroyed.
-  // The caller releases it through its dual interface.
-  ApplicationObject* AcquireOwner() const noexcept;
+  // The owner (application object) of a wrapper with one reference for the
+  // caller, taken while the owner link cannot change; null for an
+  // application object, an orphan, or an owner already being destroyed. The
+  // caller releases it through its dual interface.
+  ServerObjectBase* AcquireOwner() const noexcept;
 
   // Drops the reference held on every listed wrapper and empties the list.
   void ReleaseOwnedWrappers() noexcept;
 
  protected:
-  explicit ServerObjectBase(IUnknown* outer) noexcept;
+  ServerObjectBase(IUnknown* outer, ServerContext& context) noexcept;
 
   // Owner rule: a wrapper holds its owner exactly while its count is 2 or more.
   ULONG CountedAddRef() noexcept override;
@@ -103,6 +100,7 @@ class ServerObjectBase : public ObjectBase {
   // Guards the owner link and every count transition that may touch it, the
   // script link and ownedWrappers. Never held while calling into a script
   // object or releasing a reference.
+  ServerContext& context_;
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
   ServerObjectBase* owner_ = nullptr;  // an application object
   bool holdsOwner_ = false;            // one reference on owner_ is ours
@@ -125,11 +123,12 @@ bool IsServerObject(IUnknown* object) noexcept;
 // or the QueryInterface failure, leaves *out null and no wrapper behind. A
 // null script leaves the wrapper unbound: it answers message 202.
 // E_INVALIDARG, and no wrapper, for one of this server's own objects.
-HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch* script, REFIID iid,
-                           void** out) noexcept;
+HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+                           REFIID iid, void** out) noexcept;
 template <class Interface>
-HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch* script, Interface** out) noexcept {
-  return CreateBoundWrapper(kind, owner, script, IID_PPV_ARGS(out));
+HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+                           Interface** out) noexcept {
+  return CreateBoundWrapper(context, kind, owner, script, IID_PPV_ARGS(out));
 }
 
 // The wrapper of kind for a script object that the page handed back: the
@@ -137,18 +136,19 @@ HRESULT CreateBoundWrapper(ObjectKind kind, ApplicationObject* owner, IDispatch*
 // finding and making are one step for each script object (WrapGate). *out
 // receives the caller's reference. E_INVALIDARG for one of this server's own
 // objects; S_FALSE and null when there is no wrapper and no owner.
-HRESULT WrapScriptObject(ObjectKind kind, ApplicationObject* owner, IDispatch* script, REFIID iid,
-                         void** out) noexcept;
+HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+                         REFIID iid, void** out) noexcept;
 template <class Interface>
-HRESULT WrapScriptObject(ObjectKind kind, ApplicationObject* owner, IDispatch* script, Interface** out) noexcept {
-  return WrapScriptObject(kind, owner, script, IID_PPV_ARGS(out));
+HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+                         Interface** out) noexcept {
+  return WrapScriptObject(context, kind, owner, script, IID_PPV_ARGS(out));
 }
 
 // The live wrapper of the wanted kind that script's handle member names and
 // that wraps this very script object, returned with one added reference
 // through its dual interface; null when there is none (no handle, a stale,
 // forged or foreign handle).
-IUnknown* FindWrapper(IDispatch* script, ObjectKind kind) noexcept;
+IUnknown* FindWrapper(ServerContext& context, IDispatch* script, ObjectKind kind) noexcept;
 
 // The server object behind an interface pointer that a client passed in, not
 // counted; E_NOINTERFACE when it is not one of this server's objects.

@@ -1,9 +1,9 @@
 #include "object_model/service_object.h"
 
+#include "base/pointer_guard.h"
 #include "base/hresult.h"
 #include "base/unique_resource.h"
 #include "object_model/script/script_results.h"
-#include "object_model/shared_attachment.h"
 
 namespace vaduna {
 
@@ -16,7 +16,7 @@ namespace vaduna {
 // the output set unchanged).
 HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaPropertySet* pInputArgs,
                                                       IVadunaPropertySet* pOutputArgs, VARIANT_BOOL* pBool) {
-  if (method == nullptr || pInputArgs == nullptr || pOutputArgs == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(method, pInputArgs, pOutputArgs);
   ScriptRef service;
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&service));
 
@@ -33,8 +33,13 @@ HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaProper
   // Laid out last-first: the script receives the method name first.
   VARIANT args[2] = {BorrowedObject(input.get()), BorrowedString(method)};
 
-  if (!SharedAttachment::Instance().WaitUntilReady()) return S_FALSE;
-  if (SharedAttachment::Instance().Generation() != PageGeneration()) return RecordError(kMsgOutOfScope);
+  SharedAttachment& attachment = Context().attachment;
+  if (!attachment.WaitUntilReady()) return S_FALSE;
+  if (attachment.Generation() != PageGeneration()) return RecordError(kMsgOutOfScope);
+  // The page cannot reach a set of an earlier page: handing it on would fail
+  // as if the live page had died.
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PassedPropertySet(pInputArgs)));
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, output));
 
   UniqueVariant result;
   const HRESULT hr = service.CallMember(script::kServiceInvokeMethod, args, 2, result.get());
@@ -50,7 +55,7 @@ HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaProper
   // An orphaned service has no owner to give; an output set that has one keeps it.
   const OwnerRef serviceOwner(*this);
   const OwnerRef outputOwner(*output);
-  ApplicationObject* const owner = serviceOwner.get() != nullptr ? serviceOwner.get() : outputOwner.get();
+  ServerObjectBase* const owner = serviceOwner.get() != nullptr ? serviceOwner.get() : outputOwner.get();
   if (returned != nullptr && SUCCEEDED(output->BindScriptObject(owner, output->DualPointer(), returned))) {
     StoreTruth(pBool, VARIANT_TRUE);
     return S_OK;

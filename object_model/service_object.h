@@ -10,7 +10,7 @@ namespace vaduna {
 
 class ServiceObject final : public ServerObject<IVadunaService, ObjectKind::Service, CLSID_VadunaService> {
  public:
-  explicit ServiceObject(IUnknown* outer) noexcept : ServerObject(outer) {}
+  ServiceObject(IUnknown* outer, ServerContext& context) noexcept : ServerObject(outer, context) {}
 
   HRESULT STDMETHODCALLTYPE Name(BSTR* str) override {
     return ForwardStringGetter(*this, script::kServiceName, str);

@@ -4,7 +4,6 @@
 #include <string>
 #include <utility>
 
-#include "object_model/application_object.h"
 #include "object_model/script/script_contract.h"
 #include "vaduna_contract.h"
 
@@ -60,12 +59,6 @@ bool MeansPageGone(HRESULT callResult) noexcept {
   }
 }
 
-SharedAttachment& SharedAttachment::Instance() noexcept {
-  // Never destroyed: a call may still reach it while the process ends.
-  static SharedAttachment* const attachment = new SharedAttachment();
-  return *attachment;
-}
-
 ScriptRef SharedAttachment::CurrentApp() const noexcept {
   SrwShared hold(lock_);
   return ScriptRef(currentApp_);
@@ -106,7 +99,7 @@ bool SharedAttachment::WaitUntilReady() const noexcept {
   return ::WaitForSingleObject(event.get(), static_cast<DWORD>(timeout)) == WAIT_OBJECT_0;
 }
 
-HRESULT SharedAttachment::Attach(IDispatch* app, ApplicationObject* attacher) noexcept {
+HRESULT SharedAttachment::Attach(IDispatch* app, PageOwner* attacher) noexcept {
   app->AddRef();  // the attachment's one reference, given back by the attaching object's OnUnload
   UniqueHandle opened(::OpenEventW(SYNCHRONIZE, FALSE, contract::kReadyEventName));
   const bool eventOpened = static_cast<bool>(opened);
@@ -150,7 +143,7 @@ void SharedAttachment::Detach(IDispatch* attachedApp) noexcept {
   if (abandoned != nullptr) abandoned->Release();     // the record's own, from Abandon
 }
 
-void SharedAttachment::Abandon(IDispatch* attachedApp, ApplicationObject* attacher) noexcept {
+void SharedAttachment::Abandon(IDispatch* attachedApp, PageOwner* attacher) noexcept {
   {
     SrwExclusive hold(lock_);
     if (attacher != nullptr && attacher_ == attacher) attacher_ = nullptr;
@@ -172,13 +165,13 @@ bool SharedAttachment::PageUnreachable(ULONG generation) const noexcept {
 }
 
 void SharedAttachment::PageGone(ULONG generation) noexcept {
-  ApplicationObject* attacher = nullptr;  // with a reference of ours
+  PageOwner* attacher = nullptr;  // with a reference of ours
   IDispatch* dropped = nullptr;
   UniqueHandle closedEvent;
   {
     SrwExclusive hold(lock_);
     if (generation == 0 || generation != generation_ || currentApp_ == nullptr) return;
-    if (attacher_ != nullptr && attacher_->TryAddRef()) {
+    if (attacher_ != nullptr && attacher_->TryHoldPageOwner()) {
       attacher = attacher_;
     } else {
       // The attaching object is gone or going: the page is dropped here, and
@@ -193,7 +186,7 @@ void SharedAttachment::PageGone(ULONG generation) noexcept {
   if (dropped != nullptr) dropped->Release();
   if (attacher == nullptr) return;
   attacher->UnloadDeadPage();
-  attacher->DualPointer()->Release();
+  attacher->ReleasePageOwner();
 }
 
 void SharedAttachment::DisconnectCurrentApp() noexcept {
@@ -201,19 +194,11 @@ void SharedAttachment::DisconnectCurrentApp() noexcept {
   if (app) ::CoDisconnectObject(app.get(), 0);
 }
 
-void SharedAttachment::ResetForTesting() noexcept {
-  IDispatch* app = nullptr;
-  UniqueHandle closedEvent;
-  {
-    SrwExclusive hold(lock_);
-    app = std::exchange(currentApp_, nullptr);
-    ownsCurrentApp_ = false;
-    attacher_ = nullptr;
-    generation_ = 0;
-    std::swap(syncEvent_, closedEvent);
-    syncTimeout_ = kDefaultTimeoutMs;
-  }
-  if (app != nullptr) app->Release();
+SharedAttachment::~SharedAttachment() {
+  // The app is shared with its attacher only while that object lives (the
+  // record outlives every object of its context); one attached without an
+  // attacher is the record's own.
+  if (currentApp_ != nullptr && (ownsCurrentApp_ || attacher_ == nullptr)) currentApp_->Release();
 }
 
 }  // namespace vaduna

@@ -7,11 +7,10 @@
 #include <oaidl.h>
 
 #include "base/unique_resource.h"
+#include "object_model/page_owner.h"
 #include "object_model/script/script_bridge.h"
 
 namespace vaduna {
-
-class ApplicationObject;
 
 // True for the failures of a call that say the page's process is gone.
 bool MeansPageGone(HRESULT callResult) noexcept;
@@ -20,7 +19,10 @@ class SharedAttachment {
  public:
   static constexpr LONG kDefaultTimeoutMs = 120000;
 
-  static SharedAttachment& Instance() noexcept;
+  // One per server context, never destroyed while an object of it may call.
+  SharedAttachment() noexcept = default;
+  SharedAttachment(const SharedAttachment&) = delete;
+  SharedAttachment& operator=(const SharedAttachment&) = delete;
 
   // The page as one call sees it: its script application (with a reference
   // for the caller) and the number of the attachment that brought it.
@@ -36,22 +38,22 @@ class SharedAttachment {
   // The number of the current attachment: every attach gets a new one,
   // counted from 1; 0 while no page is attached.
   ULONG Generation() const noexcept;
-  // Read by the tests, which check the attachment without holding the app.
+  // Whether a page is attached, without taking a reference on it.
   bool IsAttached() const noexcept;
 
   // Waits for the readiness event for at most the time-out; true only when
   // the event was signalled (false without an open event, on time-out or failure).
   bool WaitUntilReady() const noexcept;
 
-  // Read by the tests, which check the time-out's rules without waiting.
+  // The wait limit of WaitUntilReady, in milliseconds.
   LONG SyncTimeout() const noexcept;
 
   // The attaching half of AttachAppObject: stores app with one reference of
   // its own, opens the readiness event, reads the time-out. S_FALSE when the
   // event could not be opened.
-  // attacher, when given, is the application object that attaches (not
-  // counted here): a page found gone is unloaded through it.
-  HRESULT Attach(IDispatch* app, ApplicationObject* attacher = nullptr) noexcept;
+  // attacher, when given, is the object that attaches (not counted here): a
+  // page found gone is unloaded through it.
+  HRESULT Attach(IDispatch* app, PageOwner* attacher = nullptr) noexcept;
   // The detaching half of OnUnload, for the object that attached
   // attachedApp (may be null): when attachedApp is the current app it is no
   // longer current and the event handle is closed; an earlier page's
@@ -74,21 +76,19 @@ class SharedAttachment {
   // current app stays attached, its reference now the record's own, given
   // back when a later attachment replaces it or an OnUnload ends it; a
   // replaced one has no other holder and is given back at once.
-  void Abandon(IDispatch* attachedApp, ApplicationObject* attacher = nullptr) noexcept;
+  void Abandon(IDispatch* attachedApp, PageOwner* attacher = nullptr) noexcept;
   // Process end: disconnects the current script application from its clients.
   void DisconnectCurrentApp() noexcept;
-
-  // For tests, which share this process-wide record: back to the state at
-  // process start.
-  void ResetForTesting() noexcept;
+  // Gives back what the record still holds: a page never unloaded keeps its
+  // reference until its record ends.
+  ~SharedAttachment();
 
  private:
-  SharedAttachment() noexcept = default;
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
   // One reference, shared with the application object that attached it.
   IDispatch* currentApp_ = nullptr;
   bool ownsCurrentApp_ = false;  // the object that attached currentApp_ is gone
-  ApplicationObject* attacher_ = nullptr;  // that object while it lives; not counted
+  PageOwner* attacher_ = nullptr;  // that object while it lives; not counted
   ULONG generation_ = 0;                   // of currentApp_; 0 without one
   ULONG lastGeneration_ = 0;
   UniqueHandle syncEvent_;

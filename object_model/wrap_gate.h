@@ -9,19 +9,42 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <unordered_map>
+
 namespace vaduna {
+
+// The gates of one server: one entry per script object while a thread holds
+// or waits for its gate. Outlives every object of its server context.
+class WrapGates {
+ public:
+  WrapGates() noexcept = default;
+  WrapGates(const WrapGates&) = delete;
+  WrapGates& operator=(const WrapGates&) = delete;
+
+ private:
+  friend class WrapGate;
+  struct Gate {
+    DWORD holder = 0;  // thread id; 0 while free
+    ULONG depth = 0;   // re-entries of the holder
+    ULONG users = 0;   // the holder and the waiters; the entry goes at 0
+  };
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  CONDITION_VARIABLE freed_ = CONDITION_VARIABLE_INIT;
+  std::unordered_map<IUnknown*, Gate> gates_;
+};
 
 class WrapGate {
  public:
   // Blocks while another thread holds the gate of identity (a script
   // object's COM identity); re-entrant on the thread that holds it, as a
   // page may call back on the calling thread. A null identity gates nothing.
-  explicit WrapGate(IUnknown* identity) noexcept;
+  WrapGate(WrapGates& gates, IUnknown* identity) noexcept;
   ~WrapGate();
   WrapGate(const WrapGate&) = delete;
   WrapGate& operator=(const WrapGate&) = delete;
 
  private:
+  WrapGates& gates_;
   IUnknown* identity_;  // null when nothing is held
 };
 

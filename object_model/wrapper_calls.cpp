@@ -3,9 +3,9 @@
 #include <optional>
 #include <utility>
 
+#include "base/pointer_guard.h"
 #include "base/hresult.h"
 #include "base/unique_resource.h"
-#include "object_model/application_object.h"
 #include "object_model/script/script_results.h"
 
 namespace vaduna {
@@ -27,7 +27,7 @@ HRESULT TruthOfCall(ServerObjectBase& wrapper, HRESULT callResult, VARIANT_BOOL*
 
 HRESULT ForwardTruthSetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument,
                            VARIANT_BOOL* out) noexcept {
-  if (argument == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(argument);
   ScriptRef script;
   VADUNA_RETURN_IF_FAILED(wrapper.ScriptForCall(&script));
   VARIANT borrowed = BorrowedString(argument);
@@ -57,18 +57,18 @@ HRESULT CallStringGetter(ServerObjectBase& wrapper, const wchar_t* member, VARIA
 }  // namespace
 
 HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR* out) noexcept {
-  if (out == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(out);
   return CallStringGetter(wrapper, member, nullptr, out);
 }
 
 HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument, BSTR* out) noexcept {
-  if (argument == nullptr || out == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(argument, out);
   VARIANT borrowed = BorrowedString(argument);
   return CallStringGetter(wrapper, member, &borrowed, out);
 }
 
 HRESULT ForwardCountGetter(ServerObjectBase& wrapper, const wchar_t* member, long* out) noexcept {
-  if (out == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(out);
   ScriptRef script;
   VADUNA_RETURN_IF_FAILED(wrapper.ScriptForCall(&script));
   UniqueVariant result;
@@ -84,6 +84,13 @@ ServerObjectBase* PassedPropertySet(IUnknown* set) noexcept {
   ServerObjectBase* object = nullptr;
   if (set == nullptr || FAILED(ServerObjectFromInterface(set, &object)) || object == nullptr) return nullptr;
   return object->Kind() == ObjectKind::PropertySet ? object : nullptr;
+}
+
+HRESULT RefuseStaleSet(ServerObjectBase& callee, const ServerObjectBase* set) noexcept {
+  if (set == nullptr) return S_OK;
+  const ULONG generation = set->PageGeneration();
+  if (generation == 0 || generation == callee.Context().attachment.Generation()) return S_OK;
+  return callee.RecordError(kMsgOutOfScope);
 }
 
 HRESULT ScriptOfPassedSet(IUnknown* set, ScriptRef* script) noexcept {

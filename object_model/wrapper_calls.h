@@ -21,10 +21,10 @@ class OwnerRef {
   ~OwnerRef();
   OwnerRef(const OwnerRef&) = delete;
   OwnerRef& operator=(const OwnerRef&) = delete;
-  ApplicationObject* get() const noexcept { return owner_; }
+  ServerObjectBase* get() const noexcept { return owner_; }
 
  private:
-  ApplicationObject* owner_;
+  ServerObjectBase* owner_;
 };
 
 // Stores value in *out when out is given.
@@ -62,5 +62,11 @@ HRESULT ScriptOfPassedSet(IUnknown* set, ScriptRef* script) noexcept;
 // This server's property set object behind a passed interface, not counted;
 // null when the interface is a client's own object or another kind of ours.
 ServerObjectBase* PassedPropertySet(IUnknown* set) noexcept;
+
+// A set that a client passed to callee and that was bound under a page which
+// is no longer the current one: the call fails as a call on that set itself
+// would (message 202 recorded on callee, its failure answered), and the
+// live page never sees the set. S_OK for a null, unbound or current set.
+HRESULT RefuseStaleSet(ServerObjectBase& callee, const ServerObjectBase* set) noexcept;
 
 }  // namespace vaduna

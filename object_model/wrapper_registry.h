@@ -6,24 +6,36 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <unordered_map>
+
 namespace vaduna {
 
 class ServerObjectBase;
 
-namespace wrapper_registry {
+// One per server context; outlives every wrapper entered in it.
+class WrapperRegistry {
+ public:
+  WrapperRegistry() noexcept = default;
+  WrapperRegistry(const WrapperRegistry&) = delete;
+  WrapperRegistry& operator=(const WrapperRegistry&) = delete;
 
-// Enters wrapper under a new non-zero id, never handed out before in this
-// process; 0 when the table cannot grow.
-LONG Add(ServerObjectBase* wrapper) noexcept;
+  // Enters wrapper under a new non-zero id, never handed out before by this
+  // table; 0 when the table cannot grow.
+  LONG Add(ServerObjectBase* wrapper) noexcept;
 
-// Takes id out of the table; later lookups of it find nothing.
-void Remove(LONG id) noexcept;
+  // Takes id out of the table; later lookups of it find nothing.
+  void Remove(LONG id) noexcept;
 
-// When id names a live wrapper, calls accept(wrapper, context) with the table
-// locked, so the wrapper cannot be freed during the call, and returns its
-// result; null otherwise. accept must not call back into the table.
-using Accept = IUnknown* (*)(ServerObjectBase& wrapper, void* context);
-IUnknown* WithLiveWrapper(LONG id, Accept accept, void* context) noexcept;
+  // When id names a live wrapper, calls accept(wrapper, context) with the
+  // table locked, so the wrapper cannot be freed during the call, and returns
+  // its result; null otherwise. accept must not call back into the table.
+  using Accept = IUnknown* (*)(ServerObjectBase& wrapper, void* context);
+  IUnknown* WithLiveWrapper(LONG id, Accept accept, void* context) noexcept;
 
-}  // namespace wrapper_registry
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  ULONG lastId_ = 0;  // ids only grow: a stale handle can never name a newer wrapper
+  std::unordered_map<LONG, ServerObjectBase*> live_;
+};
+
 }  // namespace vaduna

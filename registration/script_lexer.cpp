@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "base/pointer_guard.h"
 #include "base/hresult.h"
 #include "base/unique_resource.h"
 
@@ -31,7 +32,7 @@ wchar_t* CoTaskMemCopy(const std::wstring& text) noexcept {
 
 HRESULT ExpandPlaceholders(const wchar_t* text, const PlaceholderTable& table,
                            wchar_t** expanded) noexcept {
-  if (text == nullptr || expanded == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(text, expanded);
   return HresultBoundary([&]() -> HRESULT {
     std::wstring out;
     out.reserve(wcslen(text) * 2);

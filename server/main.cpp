@@ -6,7 +6,7 @@
 
 #include "hosting/server_module.h"
 #include "hosting/serving.h"
-#include "object_model/shared_attachment.h"
+#include "server/process_context.h"
 #include "server/server_classes.h"
 #include "server/switch_run.h"
 
@@ -28,7 +28,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The page's script application may still be attached: cut its remote
   // clients off while the runtime is up; nothing calls the runtime after
   // CoUninitialize.
-  vaduna::SharedAttachment::Instance().DisconnectCurrentApp();
+  vaduna::ProcessContext().attachment.DisconnectCurrentApp();
   module.Term();
   ::CoUninitialize();
   return static_cast<int>(result);

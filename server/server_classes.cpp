@@ -9,6 +9,7 @@
 #include "object_model/property_set_object.h"
 #include "object_model/service_object.h"
 #include "registration/module_registration.h"
+#include "server/process_context.h"
 
 namespace vaduna {
 namespace {
@@ -35,11 +36,11 @@ void NoClassHook(bool) {}
 
 ClassEntry g_classTable[] = {
     {&CLSID_VadunaHTMLApplication, &UpdateApplicationRegistry, &CreateClassObject,
-     &CreateObjectInstance<ApplicationObject>, nullptr, 0, &NoDescription, &ApplicationCategories,
+     &CreateApplication, nullptr, 0, &NoDescription, &ApplicationCategories,
      &NoClassHook},
     {&CLSID_VadunaPropertySet, &UpdatePropertySetRegistry, &CreateClassObject,
-     &CreateObjectInstance<PropertySetObject>, nullptr, 0, &NoDescription, nullptr, &NoClassHook},
-    {&CLSID_VadunaService, &UpdateServiceRegistry, &CreateClassObject, &CreateObjectInstance<ServiceObject>,
+     &CreatePropertySet, nullptr, 0, &NoDescription, nullptr, &NoClassHook},
+    {&CLSID_VadunaService, &UpdateServiceRegistry, &CreateClassObject, &CreateService,
      nullptr, 0, &NoDescription, nullptr, &NoClassHook},
     {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
 };
@@ -47,5 +48,15 @@ ClassEntry g_classTable[] = {
 }  // namespace
 
 ClassEntry* ServerClassTable() noexcept { return g_classTable; }
+
+HRESULT CreateApplication(IUnknown* outer, REFIID iid, void** out) noexcept {
+  return CreateObjectInstance<ApplicationObject>(outer, iid, out, ProcessContext());
+}
+HRESULT CreatePropertySet(IUnknown* outer, REFIID iid, void** out) noexcept {
+  return CreateObjectInstance<PropertySetObject>(outer, iid, out, ProcessContext());
+}
+HRESULT CreateService(IUnknown* outer, REFIID iid, void** out) noexcept {
+  return CreateObjectInstance<ServiceObject>(outer, iid, out, ProcessContext());
+}
 
 }  // namespace vaduna

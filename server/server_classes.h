@@ -9,4 +9,9 @@ namespace vaduna {
 // written by registration with the runtime.
 ClassEntry* ServerClassTable() noexcept;
 
+// The instance creators of the three classes, on the process's server context.
+HRESULT CreateApplication(IUnknown* outer, REFIID iid, void** out) noexcept;
+HRESULT CreatePropertySet(IUnknown* outer, REFIID iid, void** out) noexcept;
+HRESULT CreateService(IUnknown* outer, REFIID iid, void** out) noexcept;
+
 }  // namespace vaduna

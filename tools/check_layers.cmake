@@ -20,6 +20,15 @@ set(rules
   "connector:base interface connector"
   "tools:base interface tools"
 )
+# The files of object_model/ itself, lowest first: each may include the
+# headers of the ones before it, never of one after it. A source file takes
+# the place of the header it implements.
+set(object_model_order
+  wrap_gate wrapper_registry page_owner shared_attachment server_context
+  server_object_base server_object wrapper_calls service_object property_set_object
+  application_object wrapper_factory)
+set(object_model_sources_of_property_set_object property_set_properties property_set_children)
+
 # Folders whose generated-header includes are not allowed.
 set(no_generated base)
 
@@ -36,6 +45,16 @@ function(layer_of path out)
     endif()
   endforeach()
   set(${out} "${one}" PARENT_SCOPE)
+endfunction()
+
+# The place of an object_model/ file in object_model_order; -1 when unknown.
+function(object_model_rank path out)
+  get_filename_component(stem "${path}" NAME_WE)
+  if(stem IN_LIST object_model_sources_of_property_set_object)
+    set(stem property_set_object)
+  endif()
+  list(FIND object_model_order "${stem}" rank)
+  set(${out} ${rank} PARENT_SCOPE)
 endfunction()
 
 set(violations 0)
@@ -68,6 +87,16 @@ foreach(rule ${rules})
       if(NOT target IN_LIST allowed)
         message(SEND_ERROR "${file}: the ${folder} layer may not include \"${header}\" (it may use: ${allowed})")
         math(EXPR violations "${violations} + 1")
+      elseif(folder STREQUAL "object_model" AND target STREQUAL "object_model")
+        object_model_rank("${file}" own)
+        object_model_rank("${header}" used)
+        if(own EQUAL -1)
+          message(SEND_ERROR "${file}: not placed in object_model_order")
+          math(EXPR violations "${violations} + 1")
+        elseif(used GREATER own)
+          message(SEND_ERROR "${file}: includes \"${header}\", which sits above it in object_model/")
+          math(EXPR violations "${violations} + 1")
+        endif()
       endif()
     endforeach()
   endforeach()

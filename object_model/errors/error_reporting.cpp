@@ -1,3 +1,4 @@
+#include "base/pointer_guard.h"
 #include "object_model/errors/error_reporting.h"
 
 #include <wrl/client.h>
@@ -103,14 +104,14 @@ HRESULT ErrorState::Record(UINT id, REFCLSID classId, REFIID interfaceId) noexce
 }
 
 HRESULT ErrorState::GetCode(INT* code) const noexcept {
-  if (code == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(code);
   SrwShared hold(lock_);
   *code = code_;
   return S_OK;
 }
 
 HRESULT ErrorState::GetText(BSTR* text) const noexcept {
-  if (text == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(text);
   SrwShared hold(lock_);
   if (!text_) {
     *text = nullptr;

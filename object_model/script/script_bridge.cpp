@@ -2,6 +2,7 @@
 
 #include <wrl/client.h>
 
+#include "base/pointer_guard.h"
 #include "base/hresult.h"
 #include "base/unique_resource.h"
 #include "base/variant_builders.h"
@@ -118,7 +119,7 @@ HRESULT ScriptRef::GetMember(const wchar_t* name, VARIANT* result) const noexcep
   if (empty() || name == nullptr) return E_INVALIDARG;
   DISPID id = DISPID_UNKNOWN;
   VADUNA_RETURN_IF_FAILED(LookUp(get(), name, &id));
-  if (result == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(result);
   DISPPARAMS params{nullptr, nullptr, 0, 0};
   return InvokeKind(get(), id, DISPATCH_PROPERTYGET, &params, result);
 }
@@ -131,7 +132,7 @@ HRESULT ScriptRef::PutMember(const wchar_t* name, VARIANT* value) const noexcept
 }
 
 HRESULT ScriptRef::PutMemberById(DISPID id, VARIANT* value) const noexcept {
-  if (value == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(value);
   if (empty()) return E_INVALIDARG;
   DISPID named = DISPID_PROPERTYPUT;
   DISPPARAMS params{value, &named, 1, 1};

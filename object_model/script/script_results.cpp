@@ -1,5 +1,6 @@
 #include "object_model/script/script_results.h"
 
+#include "base/pointer_guard.h"
 #include "base/unique_resource.h"
 
 namespace vaduna {
@@ -48,7 +49,7 @@ bool IsNumeric(VARTYPE type) noexcept {
 }  // namespace
 
 HRESULT TakeStringResult(VARIANT* result, BSTR* out) noexcept {
-  if (result == nullptr || out == nullptr) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(result, out);
   if (result->vt == VT_BSTR) {
     // The script's string passes to the caller uncopied; the result lets go of it.
     *out = result->bstrVal;

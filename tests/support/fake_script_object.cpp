@@ -31,10 +31,7 @@ VariantValue Str(const wchar_t* text) {
 }
 
 Microsoft::WRL::ComPtr<FakeScriptObject> FakeScriptObject::Create(bool dispatchEx) {
-  Microsoft::WRL::ComPtr<FakeScriptObject> fake;
-  // The new object's one reference passes to the ComPtr.
-  *fake.GetAddressOf() = new FakeScriptObject(dispatchEx);
-  return fake;
+  return MakeObject<FakeScriptObject>(dispatchEx);
 }
 
 FakeScriptObject::Member& FakeScriptObject::AddMember(const std::wstring& name) {
@@ -118,26 +115,6 @@ std::vector<CallRecord> FakeScriptObject::InvocationsOf(const std::wstring& name
 void FakeScriptObject::ClearCalls() {
   std::lock_guard lock(mutex_);
   calls_.clear();
-}
-
-HRESULT FakeScriptObject::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (::IsEqualGUID(iid, IID_IUnknown) || ::IsEqualGUID(iid, IID_IDispatch) ||
-      (dispatchEx_ && ::IsEqualGUID(iid, IID_IDispatchEx))) {
-    *out = static_cast<IDispatchEx*>(this);
-    AddRef();
-    return S_OK;
-  }
-  return E_NOINTERFACE;
-}
-
-ULONG FakeScriptObject::AddRef() { return static_cast<ULONG>(++refCount_); }
-
-ULONG FakeScriptObject::Release() {
-  const LONG count = --refCount_;
-  if (count == 0) delete this;
-  return static_cast<ULONG>(count);
 }
 
 HRESULT FakeScriptObject::GetTypeInfoCount(UINT* count) {

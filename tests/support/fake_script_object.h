@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "base/com_object.h"
+
 namespace vaduna::test {
 
 // A VARIANT with value semantics (VariantCopy on copy, VariantClear on destruction).
@@ -60,8 +62,11 @@ struct CallRecord {
   UINT nameCount = 0;            // names per GetIDsOfNames
 };
 
-class FakeScriptObject final : public IDispatchEx {
+class FakeScriptObject final
+    : public ComObject<IDispatchEx, AlsoAnswers<&IID_IDispatch, IDispatchEx>> {
  public:
+  explicit FakeScriptObject(bool dispatchEx) : dispatchEx_(dispatchEx) {}
+
   // The method body: arguments in rgvarg order (element 0 is the last), result to fill.
   using Method = std::function<HRESULT(const std::vector<VariantValue>& args, VARIANT* result)>;
 
@@ -90,12 +95,6 @@ class FakeScriptObject final : public IDispatchEx {
   std::vector<CallRecord> Invocations() const;  // Invoke records only
   std::vector<CallRecord> InvocationsOf(const std::wstring& name) const;
   void ClearCalls();
-  LONG RefCount() const noexcept { return refCount_.load(); }
-
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
   // IDispatch
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override;
@@ -116,8 +115,8 @@ class FakeScriptObject final : public IDispatchEx {
   HRESULT STDMETHODCALLTYPE GetNameSpaceParent(IUnknown**) override { return E_NOTIMPL; }
 
  private:
-  explicit FakeScriptObject(bool dispatchEx) : dispatchEx_(dispatchEx) {}
-  ~FakeScriptObject() = default;
+  // Without dispatchEx, an object that cannot grow members.
+  bool Refuses(REFIID iid) noexcept override { return !dispatchEx_ && ::IsEqualGUID(iid, IID_IDispatchEx); }
 
   struct Member {
     DISPID id = 0;
@@ -132,7 +131,6 @@ class FakeScriptObject final : public IDispatchEx {
   const bool dispatchEx_;
   bool ensureCreates_ = true;
   std::atomic<HRESULT> lookupFailure_{S_OK};
-  std::atomic<LONG> refCount_{1};
   mutable std::recursive_mutex mutex_;
   std::map<std::wstring, Member> members_;
   DISPID nextId_ = 100;

@@ -6,10 +6,15 @@
 #include "vaduna_contract.h"
 
 namespace vaduna::test {
+namespace {
+ServerContext* g_context = nullptr;
+}  // namespace
+
+ServerContext& TestContext() { return *g_context; }
 
 FakeScriptObject::Method ReturnsObject(IDispatch* object) {
   return [object](const std::vector<VariantValue>&, VARIANT* result) {
-    *result = HeldObject(object);
+    *result = HeldObject(object).release();
     return S_OK;
   };
 }
@@ -22,6 +27,12 @@ ServerObjectBase* ServerObjectOf(IUnknown* iface) {
 
 LONG CountOf(IUnknown* iface) { return ServerObjectOf(iface)->RefCount(); }
 
+ServerObjectBase* OwnerOf(IUnknown* iface) {
+  ServerObjectBase* owner = ServerObjectOf(iface)->AcquireOwner();
+  if (owner != nullptr) owner->DualPointer()->Release();  // alive while the wrapper holds it
+  return owner;
+}
+
 LONG HandleOf(const FakeScriptObject& script) {
   const VariantValue value = script.PropertyValue(vaduna::contract::kHandleMember);
   return value.vt() == VT_I4 ? value.get().lVal : -1;
@@ -29,25 +40,26 @@ LONG HandleOf(const FakeScriptObject& script) {
 
 ComPtr<IUnknown> FoundWrapper(IDispatch* script, ObjectKind kind) {
   ComPtr<IUnknown> found;
-  *found.GetAddressOf() = FindWrapper(script, kind);
+  *found.GetAddressOf() = FindWrapper(TestContext(), script, kind);
   return found;
 }
 
 void ObjectsTest::SetUp() {
-  SharedAttachment::Instance().ResetForTesting();
-  ASSERT_EQ(Module().LockCount(), 0);
+  server_ = std::make_unique<TestServer>();
+  g_context = &server_->context;
 }
 
 void ObjectsTest::TearDown() {
-  // An attachment never unloaded keeps its reference until process end.
-  SharedAttachment::Instance().ResetForTesting();
+  EXPECT_EQ(server_->module.LockCount(), 0) << "a server object is still alive";
+  // An attachment never unloaded keeps its reference until its record ends.
+  g_context = nullptr;
+  server_.reset();
   readyEvent_.reset();
   for (size_t i = 0; i < fakes_.size(); ++i) {
     fakes_[i]->ClearCalls();  // recorded arguments hold references of their own
     EXPECT_EQ(fakes_[i]->RefCount(), 1) << "the references of fake #" << i << " are out of balance";
   }
   fakes_.clear();
-  EXPECT_EQ(Module().LockCount(), 0) << "a server object is still alive";
 }
 
 FakeScriptObject* ObjectsTest::NewFake(bool dispatchEx) {
@@ -63,19 +75,19 @@ FakeScriptObject* ObjectsTest::NewScriptObject(bool dispatchEx) {
 
 ComPtr<IVadunaHTMLApplication> NewApplication() {
   ComPtr<IVadunaHTMLApplication> app;
-  EXPECT_EQ(CreateObjectInstance<ApplicationObject>(nullptr, IID_PPV_ARGS(&app)), S_OK);
+  EXPECT_EQ(CreateObjectInstance<ApplicationObject>(nullptr, IID_PPV_ARGS(&app), TestContext()), S_OK);
   return app;
 }
 
 ComPtr<IVadunaPropertySet> UnboundSet() {
   ComPtr<IVadunaPropertySet> set;
-  EXPECT_EQ(CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set)), S_OK);
+  EXPECT_EQ(CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set), TestContext()), S_OK);
   return set;
 }
 
 ComPtr<IVadunaService> UnboundService() {
   ComPtr<IVadunaService> service;
-  EXPECT_EQ(CreateObjectInstance<ServiceObject>(nullptr, IID_PPV_ARGS(&service)), S_OK);
+  EXPECT_EQ(CreateObjectInstance<ServiceObject>(nullptr, IID_PPV_ARGS(&service), TestContext()), S_OK);
   return service;
 }
 
@@ -115,10 +127,10 @@ FakeScriptObject* WrapperTest::AttachReadyApp() {
     FakeScriptObject* made = NewFake();
     made->SetMethodResult(L"DecodeFromString", Empty());
     newSets_.push_back(made);
-    *result = HeldObject(made);
+    *result = HeldObject(made).release();
     return S_OK;
   });
-  EXPECT_EQ(SharedAttachment::Instance().Attach(scriptApp), S_OK);
+  EXPECT_EQ(Attachment().Attach(scriptApp), S_OK);
   return scriptApp;
 }
 

@@ -1,6 +1,7 @@
 // The fixture of every object test: counting fake script objects that must
 // come back to the test's own reference, a server lock count back at 0, and
-// a fresh shared attachment for every test. WrapperTest adds an owner
+// a fresh server context (module record, wrapper table, gates, shared
+// attachment) for every test. WrapperTest adds an owner
 // application object and wrappers bound under it.
 #pragma once
 
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "base/unique_resource.h"
@@ -17,7 +19,9 @@
 #include "object_model/property_set_object.h"
 #include "object_model/server_object_base.h"
 #include "object_model/service_object.h"
+#include "object_model/server_context.h"
 #include "object_model/shared_attachment.h"
+#include "object_model/wrapper_factory.h"
 #include "tests/support/fake_script_object.h"
 
 namespace vaduna::test {
@@ -30,6 +34,20 @@ inline constexpr long kSentinelLong = static_cast<long>(0xdeadbeef);
 inline BSTR SentinelBstr() { return reinterpret_cast<BSTR>(static_cast<UINT_PTR>(0xdeadbeef)); }
 inline constexpr const wchar_t* kSyncEventName = contract::kReadyEventName;
 
+// A server context of its own, as the process has one.
+struct TestServer {
+  ServerModule module;
+  WrapperRegistry wrappers;
+  WrapGates gates;
+  SharedAttachment attachment;
+  ServerContext context{module, wrappers, gates, attachment, &MakeWrapper};
+};
+
+// The context of the running object test.
+ServerContext& TestContext();
+inline SharedAttachment& Attachment() { return TestContext().attachment; }
+inline ServerModule& TestModule() { return TestContext().module; }
+
 // A method body answering object (null included) with a new reference; it
 // keeps none itself.
 FakeScriptObject::Method ReturnsObject(IDispatch* object);
@@ -38,6 +56,8 @@ FakeScriptObject::Method ReturnsObject(IDispatch* object);
 ServerObjectBase* ServerObjectOf(IUnknown* iface);
 // The count of the server object behind iface.
 LONG CountOf(IUnknown* iface);
+// The owner of the wrapper behind iface, not counted; null without one.
+ServerObjectBase* OwnerOf(IUnknown* iface);
 // The fake's current handle member, or -1 when it holds no 32-bit integer.
 LONG HandleOf(const FakeScriptObject& script);
 // The wrapper that FindWrapper yields for script, with its reference adopted
@@ -66,6 +86,7 @@ class ObjectsTest : public ::testing::Test {
   UniqueHandle readyEvent_;
 
  private:
+  std::unique_ptr<TestServer> server_;
   std::vector<ComPtr<FakeScriptObject>> fakes_;
 };
 

@@ -20,10 +20,11 @@ HRESULT PageScript::Run(const std::wstring& code) {
   VADUNA_RETURN_IF_FAILED(engine_.As(&parser));
   VADUNA_RETURN_IF_FAILED(parser->InitNew());
 
-  Microsoft::WRL::ComPtr<IDispatch> host;
-  host.Attach(new HostObject());  // the new object's one reference
-  site_ = new ScriptSite(host.Get());
-  VADUNA_RETURN_IF_FAILED(engine_->SetScriptSite(site_));
+  const Microsoft::WRL::ComPtr<HostObject> host = vaduna::MakeObject<HostObject>();
+  if (!host) return E_OUTOFMEMORY;
+  site_ = vaduna::MakeObject<ScriptSite>(host.Get());
+  if (!site_) return E_OUTOFMEMORY;
+  VADUNA_RETURN_IF_FAILED(engine_->SetScriptSite(site_.Get()));
   VADUNA_RETURN_IF_FAILED(engine_->AddNamedItem(ScriptSite::kHostItemName, SCRIPTITEM_ISVISIBLE));
   VADUNA_RETURN_IF_FAILED(parser->ParseScriptText(code.c_str(), nullptr, nullptr, nullptr, 0, 0,
                                                   SCRIPTTEXT_ISVISIBLE, nullptr, nullptr));
@@ -52,10 +53,7 @@ void PageScript::Close() noexcept {
     engine_->Close();
     engine_.Reset();
   }
-  if (site_) {
-    site_->Release();
-    site_ = nullptr;
-  }
+  site_.Reset();
 }
 
 HRESULT ReadTextFile(const std::wstring& path, std::wstring& text) {

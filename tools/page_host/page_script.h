@@ -32,7 +32,7 @@ class PageScript {
 
  private:
   Microsoft::WRL::ComPtr<IActiveScript> engine_;
-  ScriptSite* site_ = nullptr;
+  Microsoft::WRL::ComPtr<ScriptSite> site_;
 };
 
 // Reads a UTF-8 text file (a BOM is skipped).

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/pointer_guard.h"
 #include "base/unique_resource.h"
 
 namespace page_host {
@@ -25,33 +26,8 @@ void WriteUtf8(FILE* stream, const std::wstring& text) {
 void PrintLine(const std::wstring& text) { WriteUtf8(stdout, text); }
 void PrintError(const std::wstring& text) { WriteUtf8(stderr, text); }
 
-ScriptSite::ScriptSite(IDispatch* hostObject) noexcept : hostObject_(hostObject) {
-  hostObject_->AddRef();
-}
-
-ScriptSite::~ScriptSite() { hostObject_->Release(); }
-
-HRESULT ScriptSite::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IActiveScriptSite) {
-    *out = static_cast<IActiveScriptSite*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG ScriptSite::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&refCount_)); }
-
-ULONG ScriptSite::Release() {
-  LONG count = ::InterlockedDecrement(&refCount_);
-  if (count == 0) delete this;
-  return static_cast<ULONG>(count);
-}
-
 HRESULT ScriptSite::GetLCID(LCID* lcid) {
-  if (!lcid) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(lcid);
   *lcid = ::GetUserDefaultLCID();
   return S_OK;
 }
@@ -62,8 +38,8 @@ HRESULT ScriptSite::GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item, ITy
   if (!name || ::lstrcmpW(name, kHostItemName) != 0) return TYPE_E_ELEMENTNOTFOUND;
   if (mask & SCRIPTINFO_ITYPEINFO) return TYPE_E_ELEMENTNOTFOUND;
   if (!(mask & SCRIPTINFO_IUNKNOWN) || !item) return E_INVALIDARG;
-  *item = hostObject_;
-  hostObject_->AddRef();
+  *item = hostObject_.Get();
+  hostObject_->AddRef();  // the engine's reference
   return S_OK;
 }
 
@@ -99,27 +75,8 @@ HRESULT ScriptSite::OnScriptError(IActiveScriptError* error) {
   return S_OK;
 }
 
-HRESULT HostObject::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch) {
-    *out = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG HostObject::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&refCount_)); }
-
-ULONG HostObject::Release() {
-  LONG count = ::InterlockedDecrement(&refCount_);
-  if (count == 0) delete this;
-  return static_cast<ULONG>(count);
-}
-
 HRESULT HostObject::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
+  VADUNA_RETURN_IF_NULL(count);
   *count = 0;
   return S_OK;
 }

@@ -5,7 +5,11 @@
 #include <windows.h>
 #include <activscp.h>
 
+#include <wrl/client.h>
+
 #include <string>
+
+#include "base/com_object.h"
 
 namespace page_host {
 
@@ -16,15 +20,11 @@ void PrintError(const std::wstring& text);
 
 // Answers the engine for the one named item "host" (a HostObject) and prints
 // script errors with their line among the page's log lines.
-class ScriptSite final : public IActiveScriptSite {
+class ScriptSite final : public vaduna::ComObject<IActiveScriptSite> {
  public:
   static constexpr const wchar_t* kHostItemName = L"host";
 
-  explicit ScriptSite(IDispatch* hostObject) noexcept;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  explicit ScriptSite(IDispatch* hostObject) noexcept : hostObject_(hostObject) {}
 
   HRESULT STDMETHODCALLTYPE GetLCID(LCID* lcid) override;
   HRESULT STDMETHODCALLTYPE GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item,
@@ -40,20 +40,13 @@ class ScriptSite final : public IActiveScriptSite {
   bool SawError() const noexcept { return sawError_; }
 
  private:
-  ~ScriptSite();
-  LONG refCount_ = 1;
-  IDispatch* hostObject_;
+  Microsoft::WRL::ComPtr<IDispatch> hostObject_;
   bool sawError_ = false;
 };
 
 // The script's "host" object: host.Log(text) prints "  [page] text".
-class HostObject final : public IDispatch {
+class HostObject final : public vaduna::ComObject<IDispatch> {
  public:
-  HostObject() noexcept = default;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
 
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
@@ -61,10 +54,6 @@ class HostObject final : public IDispatch {
                                           DISPID* ids) override;
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excepInfo, UINT* argError) override;
-
- private:
-  ~HostObject() = default;
-  LONG refCount_ = 1;
 };
 
 }  // namespace page_host

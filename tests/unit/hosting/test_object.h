@@ -34,7 +34,7 @@ struct TestTypeLibrary {
 
 class TestObject : public DualObject<ObjectBase, IVadunaService, TestTypeLibrary> {
  public:
-  explicit TestObject(IUnknown* outer) noexcept : DualObject(outer) {}
+  explicit TestObject(IUnknown* outer) noexcept : DualObject(outer, Module()) {}
 
   HRESULT STDMETHODCALLTYPE Name(BSTR* str) override { return str ? (*str = nullptr, S_OK) : E_POINTER; }
   HRESULT STDMETHODCALLTYPE InvokeMethod(BSTR, IVadunaPropertySet*, IVadunaPropertySet*, VARIANT_BOOL*) override {

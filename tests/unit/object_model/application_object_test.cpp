@@ -47,7 +47,7 @@ class ApplicationObjectTest : public ObjectsTest {
   LONG TimeoutAfterAttach(const char* text) {
     ::SetEnvironmentVariableA(kTimeoutVariable, text);
     EXPECT_EQ(S_OK, app_->AttachAppObject(page_));
-    const LONG timeout = SharedAttachment::Instance().SyncTimeout();
+    const LONG timeout = Attachment().SyncTimeout();
     EXPECT_EQ(S_OK, app_->OnUnload());
     return timeout;
   }
@@ -60,7 +60,7 @@ TEST_F(ApplicationObjectTest, AttachingNullRecords201AndReturnsEPointer) {
   EXPECT_EQ(E_POINTER, app_->AttachAppObject(nullptr));
   EXPECT_EQ(201, ErrorCode(app_.Get()));
   EXPECT_EQ(L"Can not attach a null object.", ErrorText(app_.Get()));
-  EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
+  EXPECT_FALSE(Attachment().IsAttached());
 }
 
 TEST_F(ApplicationObjectTest, WithoutAttachmentCallsAnswerOutOfScopeButIsReadyAnswersFalse) {
@@ -82,7 +82,7 @@ TEST_F(ApplicationObjectTest, WithoutAttachmentCallsAnswerOutOfScopeButIsReadyAn
   ComPtr<IVadunaPropertySet> set;
   EXPECT_EQ(DISP_E_EXCEPTION, other->NewPropertySet(set.GetAddressOf()));
   EXPECT_EQ(202, ErrorCode(other.Get()));
-  EXPECT_EQ(2, Module().LockCount());  // the two application objects, no wrapper
+  EXPECT_EQ(2, TestModule().LockCount());  // the two application objects, no wrapper
 }
 
 TEST_F(ApplicationObjectTest, ScriptFailuresAnswerSFalseAndOnlyAFailedServiceLookupIsRecorded) {
@@ -113,7 +113,7 @@ TEST_F(ApplicationObjectTest, ScriptFailuresAnswerSFalseAndOnlyAFailedServiceLoo
   page_->SetMethodResult(L"IsReady", Bool(true));
   EXPECT_EQ(S_OK, app_->IsReady(&ready));
   EXPECT_EQ(203, ErrorCode(app_.Get()));
-  EXPECT_EQ(1, Module().LockCount());
+  EXPECT_EQ(1, TestModule().LockCount());
 }
 
 TEST_F(ApplicationObjectTest, GetServiceAnsweredWithoutAnObjectGivesSOkAndNoService) {
@@ -126,7 +126,7 @@ TEST_F(ApplicationObjectTest, GetServiceAnsweredWithoutAnObjectGivesSOkAndNoServ
     EXPECT_EQ(nullptr, service);
   }
   EXPECT_EQ(0, ErrorCode(app_.Get()));
-  EXPECT_EQ(1, Module().LockCount());
+  EXPECT_EQ(1, TestModule().LockCount());
 }
 
 TEST_F(ApplicationObjectTest, GetServicePassesTheCallersStringAndWrapsTheAnswer) {
@@ -221,10 +221,10 @@ TEST_F(ApplicationObjectTest, AttachingAgainReplacesTheAttachmentWithoutLosingRe
   EXPECT_EQ(2, page_->RefCount());
   EXPECT_EQ(S_OK, other->OnUnload());  // not current any more: released, current left alone
   EXPECT_EQ(1, secondPage->RefCount());
-  EXPECT_TRUE(SharedAttachment::Instance().IsAttached());
+  EXPECT_TRUE(Attachment().IsAttached());
   EXPECT_EQ(S_OK, app_->OnUnload());
   EXPECT_EQ(1, page_->RefCount());
-  EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
+  EXPECT_FALSE(Attachment().IsAttached());
 }
 
 TEST_F(ApplicationObjectTest, AnAttachmentWhoseObjectIsGoneIsGivenBackOnceNotCurrent) {
@@ -242,7 +242,7 @@ TEST_F(ApplicationObjectTest, AnAttachmentWhoseObjectIsGoneIsGivenBackOnceNotCur
     SCOPED_TRACE("the current attachment outlives its object");
     other.Reset();
     EXPECT_EQ(2, secondPage->RefCount());
-    EXPECT_TRUE(SharedAttachment::Instance().IsAttached());
+    EXPECT_TRUE(Attachment().IsAttached());
   }
   {
     SCOPED_TRACE("until a later attachment replaces it");
@@ -263,7 +263,7 @@ TEST_F(ApplicationObjectTest, AnAttachmentWhoseObjectIsGoneIsGivenBackOnceNotCur
     EXPECT_EQ(3, page_->RefCount());
     ASSERT_EQ(S_OK, second->OnUnload());
     EXPECT_EQ(1, page_->RefCount());
-    EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
+    EXPECT_FALSE(Attachment().IsAttached());
   }
 }
 
@@ -285,8 +285,8 @@ TEST_F(ApplicationObjectTest, TheTimeoutFollowsTheEnvironmentWithAtoiRules) {
 TEST_F(ApplicationObjectTest, WithoutTheEventAttachAnswersSFalseAndLeavesTheTimeout) {
   ::SetEnvironmentVariableA(kTimeoutVariable, "300");
   EXPECT_EQ(S_FALSE, app_->AttachAppObject(page_));
-  EXPECT_TRUE(SharedAttachment::Instance().IsAttached());
-  EXPECT_EQ(120000, SharedAttachment::Instance().SyncTimeout());
+  EXPECT_TRUE(Attachment().IsAttached());
+  EXPECT_EQ(120000, Attachment().SyncTimeout());
   EXPECT_EQ(0, ErrorCode(app_.Get()));
 
   FakeScriptObject* script = NewScriptObject();

@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include <barrier>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -58,12 +59,12 @@ TEST_F(FaultTest, TheServersOwnObjectsAreNeverAttachedWrappedOrCalled) {
   ASSERT_EQ(app_.As(&own[0]), S_OK);
   ASSERT_EQ(ownService.As(&own[1]), S_OK);
   ASSERT_EQ(ownSet.As(&own[2]), S_OK);
-  const LONG locks = Module().LockCount();
+  const LONG locks = TestModule().LockCount();
 
   SCOPED_TRACE("attached");
   for (const ComPtr<IDispatch>& object : own) {
     EXPECT_EQ(app_->AttachAppObject(object.Get()), E_INVALIDARG);
-    EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
+    EXPECT_FALSE(Attachment().IsAttached());
   }
   EXPECT_EQ(ErrorCode(app_.Get()), 0);
 
@@ -104,7 +105,7 @@ TEST_F(FaultTest, TheServersOwnObjectsAreNeverAttachedWrappedOrCalled) {
     // nothing was made or kept.
     EXPECT_EQ(CountOf(object.Get()), before);
   }
-  EXPECT_EQ(Module().LockCount(), locks + 4);  // the service, three sets, and nothing else
+  EXPECT_EQ(TestModule().LockCount(), locks + 4);  // the service, three sets, and nothing else
 }
 
 TEST_F(FaultTest, APageWhoseProcessIsGoneIsUnloadedAndItsCallersGetARecordedError) {
@@ -124,8 +125,8 @@ TEST_F(FaultTest, APageWhoseProcessIsGoneIsUnloadedAndItsCallersGetARecordedErro
     EXPECT_EQ(service->Name(&name), kDispException);
     EXPECT_EQ(name, SentinelBstr());
     EXPECT_EQ(ErrorCode(service.Get()), 202);
-    EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
-    EXPECT_EQ(ServerObjectOf(service.Get())->Owner(), nullptr);
+    EXPECT_FALSE(Attachment().IsAttached());
+    EXPECT_EQ(OwnerOf(service.Get()), nullptr);
 
     // The server's handle on the readiness event is closed with it: a page
     // that starts again makes a new event, not the old signalled one.
@@ -156,13 +157,13 @@ TEST_F(FaultTest, ACallThatFailedWithoutSayingWhyAsksWhetherThePageIsStillThere)
   UniqueBstr type;
   EXPECT_EQ(set->GetType(type.put()), S_FALSE);
   EXPECT_EQ(ErrorCode(set.Get()), 0);
-  EXPECT_TRUE(SharedAttachment::Instance().IsAttached());
+  EXPECT_TRUE(Attachment().IsAttached());
 
   // Its process ended during the call: the lookup meets a dead page.
   page->FailLookups(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
   EXPECT_EQ(set->GetType(type.put()), kDispException);
   EXPECT_EQ(ErrorCode(set.Get()), 202);
-  EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
+  EXPECT_FALSE(Attachment().IsAttached());
   page->FailLookups(S_OK);
   set.Reset();
 }
@@ -184,7 +185,7 @@ TEST_F(FaultTest, OnlyTheCurrentPagesDeathUnloadsItAndOrdinaryFailuresStaySilent
   oldScript->SetMethodResult(L"Name", Empty(), RPC_E_DISCONNECTED);
   UniqueBstr name;
   EXPECT_EQ(oldService->Name(name.put()), kDispException);
-  EXPECT_EQ(SharedAttachment::Instance().CurrentApp().get(), newPage);
+  EXPECT_EQ(Attachment().CurrentApp().get(), newPage);
 
   // An ordinary failure of the current page answers S_FALSE and records nothing.
   newPage->SetMethodResult(L"IsReady", Empty(), E_FAIL);
@@ -192,13 +193,13 @@ TEST_F(FaultTest, OnlyTheCurrentPagesDeathUnloadsItAndOrdinaryFailuresStaySilent
   EXPECT_EQ(newApp->IsReady(&ready), S_FALSE);
   EXPECT_EQ(ready, VARIANT_FALSE);
   EXPECT_EQ(ErrorCode(newApp.Get()), 0);
-  EXPECT_TRUE(SharedAttachment::Instance().IsAttached());
+  EXPECT_TRUE(Attachment().IsAttached());
 
   // Its death through the application object unloads it.
   newPage->SetMethodResult(L"IsReady", Empty(), RPC_E_SERVER_DIED_DNE);
   EXPECT_EQ(newApp->IsReady(&ready), kDispException);
   EXPECT_EQ(ErrorCode(newApp.Get()), 202);
-  EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
+  EXPECT_FALSE(Attachment().IsAttached());
   oldService.Reset();
   newApp.Reset();
 }
@@ -212,7 +213,7 @@ TEST_F(FaultTest, AnEarlierPagesOnUnloadLeavesThePageThatReplacedItAlone) {
   ASSERT_EQ(secondApp->AttachAppObject(second), S_OK);
 
   EXPECT_EQ(app_->OnUnload(), S_OK);  // the first page goes away late
-  EXPECT_EQ(SharedAttachment::Instance().CurrentApp().get(), second);
+  EXPECT_EQ(Attachment().CurrentApp().get(), second);
   // The readiness event is still open for the second page: GetService goes through.
   readyEvent_.reset();
   ComPtr<IVadunaService> got;
@@ -221,8 +222,50 @@ TEST_F(FaultTest, AnEarlierPagesOnUnloadLeavesThePageThatReplacedItAlone) {
   EXPECT_TRUE(first->Invocations().empty());
   got.Reset();
   EXPECT_EQ(secondApp->OnUnload(), S_OK);
-  EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
+  EXPECT_FALSE(Attachment().IsAttached());
   secondApp.Reset();
+}
+
+TEST_F(FaultTest, ASetFromAnEarlierPageFailsTheCallItIsPassedToAndNeverReachesTheLivePage) {
+  ASSERT_TRUE(SUCCEEDED(app_->AttachAppObject(NewFake())));
+  const ComPtr<IVadunaPropertySet> stale = BoundSet(NewFake());
+  FakeScriptObject* livePage = AttachReadyApp();  // the page reloads
+  FakeScriptObject* serviceScript = NewFake();
+  serviceScript->SetMethod(L"InvokeMethod", [](const std::vector<VariantValue>&, VARIANT*) {
+    return CO_E_OBJNOTCONNECTED;  // what the page answers for an object it cannot reach
+  });
+  FakeScriptObject* setScript = NewFake();
+  const ComPtr<IVadunaService> service = BoundService(serviceScript);
+  const ComPtr<IVadunaPropertySet> set = BoundSet(setScript);
+  const ComPtr<IVadunaPropertySet> fresh = BoundSet(NewFake());
+  UniqueBstr method(::SysAllocString(L"Lookup"));
+
+  struct Case {
+    const char* name;
+    std::function<HRESULT()> call;
+    IUnknown* callee;
+  };
+  VARIANT_BOOL done = VARIANT_FALSE;
+  long index = 0;
+  const Case cases[] = {
+      {"input of InvokeMethod", [&] { return service->InvokeMethod(method.get(), stale.Get(), fresh.Get(), &done); },
+       service.Get()},
+      {"output of InvokeMethod", [&] { return service->InvokeMethod(method.get(), fresh.Get(), stale.Get(), &done); },
+       service.Get()},
+      {"child of AddChild", [&] { return set->AddChild(stale.Get(), &index); }, set.Get()},
+      {"child of InsertChildAt", [&] { return set->InsertChildAt(stale.Get(), 0, &done); }, set.Get()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.call(), kDispException);
+    INT code = 0;
+    EXPECT_EQ(ServerObjectOf(c.callee)->Errors().GetCode(&code), S_OK);
+    EXPECT_EQ(code, static_cast<INT>(kMsgOutOfScope));
+    EXPECT_EQ(Attachment().CurrentApp().get(), livePage);
+  }
+  EXPECT_TRUE(serviceScript->InvocationsOf(L"InvokeMethod").empty());
+  EXPECT_TRUE(setScript->InvocationsOf(L"AddChild").empty());
+  EXPECT_TRUE(setScript->InvocationsOf(L"InsertChildAt").empty());
 }
 
 TEST_F(FaultTest, CallsReadThePageAfterTheReadinessWait) {
@@ -276,14 +319,14 @@ TEST_F(FaultTest, ManyThreadsMakingTheFirstWrapOfOneScriptObjectGetOneWrapper) {
   // Slow lookups widen the window between finding nothing and making a wrapper.
   page->SetMethod(L"GetService", [serviceScript](const std::vector<VariantValue>&, VARIANT* result) {
     ::Sleep(5);
-    *result = HeldObject(serviceScript);
+    *result = HeldObject(serviceScript).release();
     return S_OK;
   });
   FakeScriptObject* parentScript = NewFake();
   FakeScriptObject* childScript = NewScriptObject();
   parentScript->SetMethod(L"GetChild", ReturnsObject(childScript));
   ComPtr<IVadunaPropertySet> parent = BoundSet(parentScript);
-  const LONG locks = Module().LockCount();
+  const LONG locks = TestModule().LockCount();
 
   std::vector<ComPtr<IVadunaService>> services(kThreads);
   std::vector<ComPtr<IVadunaPropertySet>> children(kThreads);
@@ -301,7 +344,7 @@ TEST_F(FaultTest, ManyThreadsMakingTheFirstWrapOfOneScriptObjectGetOneWrapper) {
     EXPECT_EQ(services[i], services[0]);
     EXPECT_EQ(children[i], children[0]);
   }
-  EXPECT_EQ(Module().LockCount(), locks + 2);  // one service and one child wrapper
+  EXPECT_EQ(TestModule().LockCount(), locks + 2);  // one service and one child wrapper
   services.clear();
   children.clear();
   (void)page;
@@ -375,18 +418,8 @@ TEST_F(FaultTest, AddChildAnswersTheIndexOfTheChildItAddedWhileOthersChangeTheCh
 }
 
 // Counts what the task allocator frees, to see a referenced answer's storage go.
-class FreeWatch final : public IMallocSpy {
+class FreeWatch final : public ComObject<IMallocSpy> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (::IsEqualGUID(iid, IID_IUnknown) || ::IsEqualGUID(iid, IID_IMallocSpy)) {
-      *out = static_cast<IMallocSpy*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
   void* STDMETHODCALLTYPE PostAlloc(void* actual) override { return actual; }
   void* STDMETHODCALLTYPE PreFree(void* request, BOOL) override {
@@ -429,7 +462,7 @@ T* Referent(T value) {
 TEST_F(FaultTest, ReferencedAnswersAreReadThroughAndTheirStorageFreed) {
   // The runtime keeps a spy until every block allocated under it is freed:
   // it outlives the test.
-  static FreeWatch* const spy = new FreeWatch();
+  static FreeWatch* const spy = MakeObject<FreeWatch>().Detach();
   FreeWatch& watch = *spy;
   ASSERT_EQ(::CoRegisterMallocSpy(&watch), S_OK);
   FakeScriptObject* script = NewFake();
@@ -528,7 +561,7 @@ TEST_F(FaultTest, PageMembersThatCallBackNeitherDeadlockNorUnbalanceCounts) {
       nested = true;
       EXPECT_EQ(GetService(client.Get(), L"Orders", inner.GetAddressOf()), S_OK);
     }
-    *result = HeldObject(serviceScript);
+    *result = HeldObject(serviceScript).release();
     return S_OK;
   });
   ComPtr<IVadunaService> outer;
@@ -544,14 +577,14 @@ TEST_F(FaultTest, PageMembersThatCallBackNeitherDeadlockNorUnbalanceCounts) {
   serviceScript->SetMethod(L"InvokeMethod", [&](const std::vector<VariantValue>&, VARIANT* result) {
     EXPECT_EQ(app_->OnUnload(), S_OK);
     output->Release();  // the wrapper being bound loses its last client reference
-    *result = HeldObject(answer);
+    *result = HeldObject(answer).release();
     return S_OK;
   });
   UniqueBstr method(::SysAllocString(L"Query"));
   VARIANT_BOOL done = kSentinelBool;
   EXPECT_EQ(outer->InvokeMethod(method.get(), input.Get(), output, &done), S_OK);
   EXPECT_EQ(done, VARIANT_TRUE);
-  EXPECT_FALSE(SharedAttachment::Instance().IsAttached());
+  EXPECT_FALSE(Attachment().IsAttached());
   outer.Reset();
   inner.Reset();
   input.Reset();

@@ -38,7 +38,7 @@ TEST_F(PropertySetChildrenTest, GetChildHandsOutTheSameWrapperEachTime) {
   ComPtr<IVadunaPropertySet> first;
   EXPECT_EQ(set_->GetChild(3, &first), S_OK);
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(ServerObjectOf(first.Get())->Owner(), owner_);
+  EXPECT_EQ(OwnerOf(first.Get()), owner_);
   IVadunaPropertySet* const address = first.Get();
 
   ComPtr<IVadunaPropertySet> second;
@@ -211,7 +211,7 @@ TEST_F(PropertySetChildrenTest, CopyDecodesTheEncodingIntoANewSetOfTheSameOwner)
   EXPECT_EQ(set_->Copy(&copy), S_OK);
   ASSERT_NE(copy, nullptr);
   EXPECT_NE(copy.Get(), set_.Get());
-  EXPECT_EQ(ServerObjectOf(copy.Get())->Owner(), owner_);
+  EXPECT_EQ(OwnerOf(copy.Get()), owner_);
   EXPECT_EQ(scriptApp->InvocationsOf(L"NewPropertySet").size(), 1u);
 
   ASSERT_EQ(newSets_.size(), 1u);
@@ -271,7 +271,7 @@ TEST_F(PropertySetChildrenTest, OrphanedSetMakesNoNewSets) {
   script_->SetMethodResult(L"EncodeAsString", Str(L"<set/>"));
   script_->SetMethod(L"GetChild", ReturnsObject(NewFake()));
   EXPECT_EQ(app_->OnUnload(), S_OK);
-  EXPECT_EQ(ServerObjectOf(set_.Get())->Owner(), nullptr);
+  EXPECT_EQ(OwnerOf(set_.Get()), nullptr);
 
   IVadunaPropertySet* made = reinterpret_cast<IVadunaPropertySet*>(SentinelBstr());
   EXPECT_EQ(set_->Copy(&made), S_FALSE);

@@ -66,7 +66,7 @@ TEST_F(ServiceObjectTest, UnreadyPageIsNeverCalled) {
   serviceScript_->SetMethod(L"InvokeMethod", ReturnsObject(NewFake()));
   {
     SCOPED_TRACE("no readiness event open");
-    SharedAttachment::Instance().ResetForTesting();
+    Attachment().Detach(Attachment().CurrentApp().get());
     VARIANT_BOOL done = kSentinelBool;
     EXPECT_EQ(Invoke(input_.Get(), output_.Get(), &done), S_FALSE);
     EXPECT_EQ(done, kSentinelBool);
@@ -75,9 +75,9 @@ TEST_F(ServiceObjectTest, UnreadyPageIsNeverCalled) {
     SCOPED_TRACE("the event stays unsignalled for the whole time-out");
     ::ResetEvent(readyEvent_.get());
     ::SetEnvironmentVariableA(contract::kTimeoutVariable, "50");
-    EXPECT_EQ(SharedAttachment::Instance().Attach(NewFake()), S_OK);
+    EXPECT_EQ(Attachment().Attach(NewFake()), S_OK);
     ::SetEnvironmentVariableA(contract::kTimeoutVariable, nullptr);
-    ASSERT_EQ(SharedAttachment::Instance().SyncTimeout(), 50);
+    ASSERT_EQ(Attachment().SyncTimeout(), 50);
     VARIANT_BOOL done = kSentinelBool;
     EXPECT_EQ(Invoke(input_.Get(), output_.Get(), &done), S_FALSE);
     EXPECT_EQ(done, kSentinelBool);
@@ -135,7 +135,7 @@ TEST_F(ServiceObjectTest, FactoryMadeOutputSetIsBoundAndListedUnderTheServicesOw
   VARIANT_BOOL done = kSentinelBool;
   EXPECT_EQ(Invoke(input_.Get(), output.Get(), &done), S_OK);
   EXPECT_EQ(done, VARIANT_TRUE);
-  EXPECT_EQ(ServerObjectOf(output.Get())->Owner(), owner_);
+  EXPECT_EQ(OwnerOf(output.Get()), owner_);
 
   // Listed in the owner's wrappers: the client's release leaves it alive and findable.
   IVadunaPropertySet* const address = output.Get();

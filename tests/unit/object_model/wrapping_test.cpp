@@ -56,7 +56,7 @@ TEST_F(WrappingTest, RepeatedGetServiceHandsOutOneWrapperThatHoldsItsOwnerWhileC
   EXPECT_EQ(1u, first.Reset());  // parked: only the owner list holds it
   EXPECT_EQ(1, wrapper->RefCount());
   EXPECT_EQ(1, CountOf(app_.Get()));
-  EXPECT_EQ(2, Module().LockCount());
+  EXPECT_EQ(2, TestModule().LockCount());
 
   // Handed out again from the parked state.
   ComPtr<IVadunaService> again = GetService();
@@ -68,16 +68,16 @@ TEST_F(WrappingTest, LastReleaseOfAWrapperDestroysTheOwnerItKeptAliveAndReturnsO
   FakeScriptObject* script = NewScriptObject();
   page_->SetMethod(L"GetService", ReturnsObject(script));
   ComPtr<IVadunaService> service = GetService();
-  ASSERT_EQ(2, Module().LockCount());
+  ASSERT_EQ(2, TestModule().LockCount());
 
   EXPECT_EQ(1u, app_.Get()->Release());  // kept alive by the client-held wrapper
   app_.Detach();
-  EXPECT_EQ(2, Module().LockCount());
+  EXPECT_EQ(2, TestModule().LockCount());
 
   // Gives back the owner, whose destruction destroys the wrapper in this call.
   EXPECT_EQ(1u, service.Get()->Release());
   service.Detach();
-  EXPECT_EQ(0, Module().LockCount());
+  EXPECT_EQ(0, TestModule().LockCount());
   EXPECT_EQ(0, HandleOf(*script));
 }
 
@@ -88,24 +88,24 @@ TEST_F(WrappingTest, OnUnloadOrphansClientHeldWrappersAndDestroysParkedOnes) {
   ComPtr<IVadunaService> held = GetService();
   page_->SetMethod(L"GetService", ReturnsObject(parkedScript));
   GetService();  // released at once: parked
-  ASSERT_EQ(3, Module().LockCount());
+  ASSERT_EQ(3, TestModule().LockCount());
   ASSERT_EQ(2, CountOf(app_.Get()));
 
   ASSERT_EQ(S_OK, app_->OnUnload());
-  EXPECT_EQ(2, Module().LockCount());  // the parked wrapper is gone
+  EXPECT_EQ(2, TestModule().LockCount());  // the parked wrapper is gone
   EXPECT_EQ(0, HandleOf(*parkedScript));
   EXPECT_EQ(1, CountOf(held.Get()));  // the client alone
-  EXPECT_EQ(nullptr, ServerObjectOf(held.Get())->Owner());
+  EXPECT_EQ(nullptr, OwnerOf(held.Get()));
   EXPECT_EQ(1, CountOf(app_.Get()));  // the orphan gave its owner back
 
   app_.Reset();  // the owner goes; the orphan never reaches it again
-  EXPECT_EQ(1, Module().LockCount());
+  EXPECT_EQ(1, TestModule().LockCount());
   INT code = -1;
   EXPECT_EQ(S_OK, held->GetLastErrCode(&code));
   held->AddRef();
   EXPECT_EQ(1u, held->Release());
   held.Reset();
-  EXPECT_EQ(0, Module().LockCount());
+  EXPECT_EQ(0, TestModule().LockCount());
   EXPECT_EQ(0, HandleOf(*heldScript));
 }
 
@@ -126,7 +126,7 @@ TEST_F(WrappingTest, HandlesThatNameNoLiveWrapperOfThisScriptObjectAreRefused) {
     const LONG stale = HandleOf(*script);
     ASSERT_EQ(S_OK, app_->OnUnload());  // destroys the parked wrapper, which writes 0
     ASSERT_EQ(0, HandleOf(*script));
-    ASSERT_EQ(1, Module().LockCount());
+    ASSERT_EQ(1, TestModule().LockCount());
     ASSERT_EQ(S_OK, app_->AttachAppObject(page_));
     script->SetProperty(vaduna::contract::kHandleMember, I4(stale));
     ComPtr<IVadunaService> service = GetService();
@@ -186,7 +186,7 @@ TEST_F(WrappingTest, AScriptObjectThatCannotTakeTheHandleIsBoundButNotFoundAgain
   page_->SetMethod(L"GetService", ReturnsObject(script));
   ComPtr<IVadunaService> first = GetService();
   ASSERT_NE(nullptr, first);
-  EXPECT_TRUE(ServerObjectOf(first.Get())->HasScript());
+  EXPECT_TRUE(ServerObjectOf(first.Get())->Script());
   EXPECT_EQ(2, CountOf(first.Get()));
   EXPECT_FALSE(script->HasMember(vaduna::contract::kHandleMember));
 
@@ -209,15 +209,15 @@ TEST_F(WrappingTest, EveryNewPropertySetIsANewWrapperAndAnEmptyAnswerGivesOneWit
   ComPtr<IVadunaPropertySet> unbound;
   ASSERT_EQ(S_OK, app_->NewPropertySet(unbound.GetAddressOf()));
   ASSERT_NE(nullptr, unbound);
-  EXPECT_FALSE(ServerObjectOf(unbound.Get())->HasScript());
+  EXPECT_FALSE(ServerObjectOf(unbound.Get())->Script());
   EXPECT_EQ(1, CountOf(unbound.Get()));  // not in the owner's list
-  EXPECT_EQ(nullptr, ServerObjectOf(unbound.Get())->Owner());
+  EXPECT_EQ(nullptr, OwnerOf(unbound.Get()));
 }
 
 TEST_F(WrappingTest, BindingAnOwnerToAClientCreatedSetTakesTheOwnerAtOnce) {
   FakeScriptObject* script = NewScriptObject();
   ComPtr<IVadunaPropertySet> set;
-  ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set)));
+  ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set), TestContext()));
   ComPtr<IVadunaPropertySet> secondClientReference = set;
   ServerObjectBase* wrapper = ServerObjectOf(set.Get());
   auto* owner = static_cast<ApplicationObject*>(ServerObjectOf(app_.Get()));
@@ -235,13 +235,13 @@ TEST_F(WrappingTest, BindingAnOwnerToAClientCreatedSetTakesTheOwnerAtOnce) {
 TEST_F(WrappingTest, BindingRefusesNullArgumentsAndChangesNothing) {
   FakeScriptObject* script = NewScriptObject();
   ComPtr<IVadunaPropertySet> set;
-  ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set)));
+  ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set), TestContext()));
   ServerObjectBase* wrapper = ServerObjectOf(set.Get());
   auto* owner = static_cast<ApplicationObject*>(ServerObjectOf(app_.Get()));
   EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(nullptr, set.Get(), script));
   EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(owner, nullptr, script));
   EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(owner, set.Get(), nullptr));
-  EXPECT_FALSE(wrapper->HasScript());
+  EXPECT_FALSE(wrapper->Script());
   EXPECT_EQ(1, wrapper->RefCount());
   EXPECT_EQ(0, HandleOf(*script));
   EXPECT_TRUE(script->Calls().empty());
@@ -278,7 +278,7 @@ TEST_F(WrappingTest, ConcurrentGetServiceAndReleaseKeepTheCountsBalanced) {
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(1, wrapper->RefCount());
   EXPECT_EQ(1, CountOf(app_.Get()));
-  EXPECT_EQ(2, Module().LockCount());
+  EXPECT_EQ(2, TestModule().LockCount());
 }
 
 }  // namespace

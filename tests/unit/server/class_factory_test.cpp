@@ -11,7 +11,7 @@ namespace {
 
 class ClassFactoryTest : public ObjectsTest {
  protected:
-  static ComPtr<IClassFactory> NewFactory(InstanceCreator creator = &CreateObjectInstance<ApplicationObject>) {
+  static ComPtr<IClassFactory> NewFactory(InstanceCreator creator = &CreateApplication) {
     ComPtr<IClassFactory> factory;
     EXPECT_EQ(S_OK, CreateClassObject(creator, IID_PPV_ARGS(&factory)));
     return factory;
@@ -42,7 +42,7 @@ TEST_F(ClassFactoryTest, CreateInstanceChecksItsOutPointerAndTheInterface) {
 }
 
 TEST_F(ClassFactoryTest, AggregationIsOfferedThroughIUnknownOnly) {
-  ComPtr<IClassFactory> factory = NewFactory(&CreateObjectInstance<PropertySetObject>);
+  ComPtr<IClassFactory> factory = NewFactory(&CreatePropertySet);
   FakeScriptObject* outer = NewFake();
   {
     SCOPED_TRACE("any other interface with a controlling object");
@@ -77,9 +77,9 @@ TEST_F(ClassFactoryTest, AClassObjectAnswersIUnknownAndIClassFactoryOnly) {
   EXPECT_EQ(nullptr, out);
   EXPECT_EQ(E_NOINTERFACE, factory->QueryInterface(IID_IClassFactory2, &out));
   EXPECT_EQ(E_POINTER, factory->QueryInterface(IID_IUnknown, nullptr));
-  EXPECT_EQ(E_POINTER, CreateClassObject(&CreateObjectInstance<ApplicationObject>, IID_IUnknown, nullptr));
+  EXPECT_EQ(E_POINTER, CreateClassObject(&CreateApplication, IID_IUnknown, nullptr));
   out = reinterpret_cast<void*>(0xdeadbeef);
-  EXPECT_EQ(E_NOINTERFACE, CreateClassObject(&CreateObjectInstance<ApplicationObject>, IID_IDispatch, &out));
+  EXPECT_EQ(E_NOINTERFACE, CreateClassObject(&CreateApplication, IID_IDispatch, &out));
   EXPECT_EQ(nullptr, out);
 }
 
@@ -141,11 +141,11 @@ TEST_F(ClassFactoryTest, RegistrationStopsAtTheFirstFailingRowAndKeepsCookiesOnR
   static const CLSID kSecond = {0x4e1b7c20, 0x1f0a, 0x4c4b, {0x9a, 0x11, 0x3c, 0x55, 0x7d, 0x10, 0x20, 0x02}};
   static const CLSID kThird = {0x4e1b7c20, 0x1f0a, 0x4c4b, {0x9a, 0x11, 0x3c, 0x55, 0x7d, 0x10, 0x20, 0x03}};
   ClassEntry table[] = {
-      {&kFirst, nullptr, &CreateClassObject, &CreateObjectInstance<ApplicationObject>, nullptr, 0, nullptr,
+      {&kFirst, nullptr, &CreateClassObject, &CreateApplication, nullptr, 0, nullptr,
        nullptr, nullptr},
-      {&kSecond, nullptr, &FailingClassObjectCreator, &CreateObjectInstance<ServiceObject>, nullptr, 0,
+      {&kSecond, nullptr, &FailingClassObjectCreator, &CreateService, nullptr, 0,
        nullptr, nullptr, nullptr},
-      {&kThird, nullptr, &CountingClassObjectCreator, &CreateObjectInstance<ServiceObject>, nullptr, 0,
+      {&kThird, nullptr, &CountingClassObjectCreator, &CreateService, nullptr, 0,
        nullptr, nullptr, nullptr},
       {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
   };
