@@ -269,7 +269,9 @@ bool PageLink::ReportAttached() noexcept {
 
 void PageLink::ReportStatus(const char* state) noexcept {
   try {
-    if (CurrentState() != State::kAttached) return;
+    // Attaching: while the desktop user is asked (consent-pending); attached: the server's fate.
+    const State now = CurrentState();
+    if (now != State::kAttached && now != State::kAttaching) return;
     Send(Message({{"op", "status"}, {"state", state}}));
   } catch (const std::bad_alloc&) {
     log_.Write("status_lost", {.page = number_, .message = state});
@@ -294,15 +296,6 @@ void PageLink::Fail(std::string_view message, CloseCode code, std::string_view e
     End(Message(frame), code, "failed: " + std::string(message));
   } catch (...) {
     End({}, code, "failed");
-  }
-}
-
-void PageLink::ReportStatus(std::string_view state) noexcept {
-  if (CurrentState() == State::kEnded) return;
-  try {
-    Send(Message({{"op", "status"}, {"state", json::string_view(state.data(), state.size())}}));
-  } catch (...) {
-    // A status the page misses changes nothing it relies on.
   }
 }
 

@@ -79,8 +79,6 @@ class PageLink final : public PageObjectOwner,
   // Ends the link after a failure: the page is told `error` with message (and errorCode, a word the page
   // library turns into its error's code, when given), and the socket closes with code.
   void Fail(std::string_view message, CloseCode code, std::string_view errorCode = {}) noexcept;
-  // Tells the page how its attachment goes (`status` with state), unless the link ended.
-  void ReportStatus(std::string_view state) noexcept;
   // How long the page waits for the desktop user's answer, as its hello said; nothing when it did not say.
   std::optional<std::chrono::milliseconds> consentTimeout() const noexcept;
   // Cuts the remote references to the page's remaining COM objects (CoDisconnectObject), so that they are

@@ -51,9 +51,9 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
     ws_.set_option(boost::beast::websocket::stream_base::decorator([](boost::beast::websocket::response_type& response) {
       response.set(boost::beast::http::field::server, std::string(kServiceName) + "/" + kServiceVersion);
     }));
-    // No limit of Beast's: on a larger frame it would close at once with the rest of the frame unread, which
-    // the peer's system answers with a reset instead of letting the 1009 close arrive. Read() bounds it.
-    ws_.read_message_max(0);
+    // Beast's limit closes with 1009 on a frame whose header announces more than the bound (its payload may
+    // never come) and on fragments that add up to more.
+    ws_.read_message_max(kMaxFrameBytes);
     ws_.auto_fragment(false);
     ws_.async_accept(request, boost::beast::bind_front_handler(&WebSocketSession::OnAccept, this->shared_from_this()));
   }
