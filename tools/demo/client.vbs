@@ -8,6 +8,7 @@
 ' Ends normally (no WScript.Quit), so that every object is released.
 Option Explicit
 
+'#include contract.vbs
 '#include checks.vbs
 showChecks = True
 
@@ -19,7 +20,7 @@ Dim app, service, query, answer, record, balance, copy, missing, unknown, bare, 
 Dim nameResult
 
 Say "1. The client creates the server's application object: the web page answers"
-Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Set app = CreateObject(kApplicationProgId)
 Check "app.Name", app.Name, "Vaduna Demo Web Application"
 Check "app.IsReady", app.IsReady, True
 
@@ -78,7 +79,7 @@ Check "InvokeMethod(""Transfer"")", service.InvokeMethod("Transfer", query, unkn
 Check "its output set stays empty", unknown.GetPropertyCount, 0
 
 Say "    a service made by the client itself wraps no page service; its Name raises:"
-Set bare = CreateObject("Vaduna.Desktop_Integration_Service")
+Set bare = CreateObject(kServiceProgId)
 On Error Resume Next
 nameResult = bare.Name
 errNumber = Err.Number
@@ -88,7 +89,7 @@ Err.Clear
 On Error GoTo 0
 Check "Err.Number", Hex(errNumber), "80020009"
 Check "Err.Description", errDescription, "The Object is out of scope."
-Check "Err.Source", errSource, "Vaduna.Desktop_Integration_Service.1"
+Check "Err.Source", errSource, kServiceVersionedProgId
 Check "bare.GetLastErrCode", CLng(bare.GetLastErrCode), 202
 Check "bare.GetLastErrText", bare.GetLastErrText, "The Object is out of scope."
 

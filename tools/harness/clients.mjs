@@ -1,12 +1,13 @@
 // Client scripts under the prefix's script host (cscript, 64-bit unless host names another). Their output
 // goes to a file, not a pipe: a server that a client starts inherits the client's handles and would hold
 // a pipe open until it ends.
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
 
+import { composed } from "./compose.mjs";
 import { pause, waitFor } from "./processes.mjs";
-import { root, winPath, wineDiagnostics } from "./wine.mjs";
+import { winPath, wineDiagnostics } from "./wine.mjs";
 
 const read = (file) => {
   try {
@@ -24,17 +25,6 @@ function releaseTime(text) {
   const midnight = new Date();
   midnight.setHours(0, 0, 0, 0);
   return midnight.getTime() + Number(seconds.replace(",", ".")) * 1000;
-}
-
-// The script as it runs: a line "'#include checks.vbs" becomes the text of tools/clients/checks.vbs.
-function composed(script, folder) {
-  const text = readFileSync(script, "utf8");
-  const marker = /^'#include checks\.vbs\r?$/m;
-  if (!marker.test(text)) return script;
-  const library = readFileSync(path.join(root, "tools/clients/checks.vbs"), "utf8");
-  const file = path.join(folder, path.basename(script));
-  writeFileSync(file, text.replace(marker, () => library.replaceAll(/\r?\n/g, "\r\n")));
-  return file;
 }
 
 export class Client {

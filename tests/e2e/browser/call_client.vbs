@@ -3,11 +3,12 @@
 ' "N passed, N failed".
 Option Explicit
 
+'#include contract.vbs
 '#include checks.vbs
 
 Dim app, service, query, decoded, encoded
 
-Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Set app = CreateObject(kApplicationProgId)
 Check "IsReady", app.IsReady, True
 Set service = app.GetService("Text Service")
 Check "GetService", service Is Nothing, False

@@ -5,6 +5,7 @@
 ' so the runner demands that line.
 Option Explicit
 
+'#include contract.vbs
 '#include checks.vbs
 
 Dim app, service, again, missing, city, text
@@ -28,7 +29,7 @@ Function Encoded(text)
 End Function
 
 ' ---- The application and its service ----
-Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Set app = CreateObject(kApplicationProgId)
 Check "app.Name", app.Name, "Vaduna Browser Test Page"
 Check "app.IsReady", app.IsReady, True
 Set service = app.GetService("Text Service")

@@ -6,11 +6,12 @@
 ' N failed".
 Option Explicit
 
+'#include contract.vbs
 '#include checks.vbs
 
 Dim app, service, query, answer, done, start, took
 
-Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Set app = CreateObject(kApplicationProgId)
 Set service = app.GetService("Text Service")
 Set query = app.NewPropertySet
 Set answer = app.NewPropertySet
@@ -28,7 +29,7 @@ If took < 0 Then took = took + 86400
 WScript.Echo "returned after " & CLng(took * 1000) & " ms"
 Check "the slow call fails", Hex(errNumber), "80020009"
 Check "with the recorded error", errDescription, "The Object is out of scope."
-Check "raised by the service", errSource, "Vaduna.Desktop_Integration_Service.1"
+Check "raised by the service", errSource, kServiceVersionedProgId
 Set service = app.GetService("Text Service")
 Check "a later GetService fails clearly", Hex(Err.Number), "80020009"
 Check "with the same description", Err.Description, "The Object is out of scope."

@@ -6,6 +6,7 @@
 ' disturbing the new one. Ends with "N passed, N failed".
 Option Explicit
 
+'#include contract.vbs
 '#include checks.vbs
 
 Sub CheckOutOfScope(label, source)
@@ -48,7 +49,7 @@ Function WaitForFile(path)
 End Function
 
 ' ---- Before the reload ----
-Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Set app = CreateObject(kApplicationProgId)
 Set oldService = app.GetService("Text Service")
 Check "GetService before the reload", oldService Is Nothing, False
 Check "a call before the reload", RoundTrip(oldService), "Z%u00FCrich"
@@ -71,15 +72,15 @@ Set request = app.NewPropertySet
 Set answer = app.NewPropertySet
 ignored = oldService.InvokeMethod("Encode", request, answer)
 CaptureError
-CheckOutOfScope "InvokeMethod on the old page's service", "Vaduna.Desktop_Integration_Service.1"
+CheckOutOfScope "InvokeMethod on the old page's service", kServiceVersionedProgId
 Check "the old service's GetLastErrCode", CLng(oldService.GetLastErrCode), 202
 Check "the old service's GetLastErrText", oldService.GetLastErrText, "The Object is out of scope."
 ignored = oldService.Name
 CaptureError
-CheckOutOfScope "Name of the old page's service", "Vaduna.Desktop_Integration_Service.1"
+CheckOutOfScope "Name of the old page's service", kServiceVersionedProgId
 ignored = oldSet.GetProperty("Kept")
 CaptureError
-CheckOutOfScope "GetProperty of the old page's set", "Vaduna.Desktop_Integration_VadunaPropertySet.1"
+CheckOutOfScope "GetProperty of the old page's set", kPropertySetClassProgId
 On Error GoTo 0
 
 ' ---- The new page was not disturbed by them ----

@@ -5,6 +5,7 @@
 ' runner to check. Ends with "N passed, N failed".
 Option Explicit
 
+'#include contract.vbs
 '#include checks.vbs
 
 Dim app, service, query, answer, lateAnswer
@@ -24,7 +25,7 @@ Function TimedCall(method)
   WScript.Echo method & " returned after " & CLng(elapsed * 1000) & " ms"
 End Function
 
-Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Set app = CreateObject(kApplicationProgId)
 Set service = app.GetService("Text Service")
 Set query = app.NewPropertySet
 

@@ -52,9 +52,18 @@ wait_server_gone() {
   return 1
 }
 
-server_name=VadunaAx_Desktop_Integration_20444.exe
-connector_name=vaduna_page_bridge.exe
-windowless_name=vaduna_page_bridgew.exe
+# The names from interface/contract.json (registration_listing.sh has read the server's).
+mapfile -t installer_names < <(node "$root/tools/contract.mjs" connectorExecutable connectorWindowlessExecutable \
+  connector.runEntry settingsKey desktop.sitesSubkey)
+if [ "${#installer_names[@]}" -ne 5 ]; then
+  echo "FAIL: could not read the names from interface/contract.json"
+  exit 1
+fi
+server_name="$server_base.exe"
+connector_name="${installer_names[0]}.exe"
+windowless_name="${installer_names[1]}.exe"
+run_entry_name="${installer_names[2]}"
+sites_key="HKCU\\${installer_names[3]}\\${installer_names[4]}"
 run_key='Software\Microsoft\Windows\CurrentVersion\Run'
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall'
 origins_machine='https://app.example.com, http://127.0.0.1:8080'
@@ -281,14 +290,14 @@ snapshot_value() {
 # The Run entry below HIVE (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER); status 1 when absent.
 run_entry() {
   take_snapshot "$1\\Software\\Microsoft\\Windows\\CurrentVersion" || return 1
-  snapshot_value "$1\\$run_key" VadunaPageBridge
+  snapshot_value "$1\\$run_key" "$run_entry_name"
 }
 
 
 # A site the user allowed from the connector's dialog, which uninstalling forgets
 # (check_nothing_left finds it otherwise).
 remember_a_site() {
-  wine64 reg add 'HKCU\Software\Vaduna\Desktop Integration\Sites' /v https://remembered.example.com /t REG_SZ \
+  wine64 reg add "$sites_key" /v https://remembered.example.com /t REG_SZ \
     /d allow /f </dev/null >/dev/null 2>&1 || fail "could not write a remembered site"
 }
 
@@ -386,9 +395,11 @@ phase "the installed server: /Diagnose, a VBScript client"
 diagnose "$win_exe"
 rc=$?
 [ "$rc" -eq 0 ] || fail "/Diagnose after the machine-wide installation: exit code $rc"
-grep -qxF "    Vaduna.Desktop_Integration_Application -> class $clsid_app -> $win_exe (file present)" \
+grep -qxF "    $progid_app -> class $clsid_app -> $win_exe (file present)" \
   "$work/diagnosis.txt" || fail "/Diagnose does not show the installed server: $(cat "$work/diagnosis.txt")"
-wine64 cscript //nologo "$(win "$root/tests/e2e/serving/activate_client.vbs")" \
+client="$(node "$root/tools/harness/compose.mjs" "$root/tests/e2e/serving/activate_client.vbs" "$work/client")" ||
+  fail "could not compose the VBScript client"
+wine64 cscript //nologo "$(win "$client")" \
   </dev/null >"$work/client.out" 2>/dev/null
 summary="$(tr -d '\r' <"$work/client.out" | tail -n 1)"
 [ "$summary" = "2 passed, 0 failed" ] || fail "the VBScript client: $(tr -d '\r' <"$work/client.out")"
@@ -438,7 +449,7 @@ phase "the installed server: /Diagnose"
 diagnose "$win_exe"
 awk '/^Registration for the current user .*64-bit view/ { found = 1; next } /^Registration/ { found = 0 } found' \
   "$work/diagnosis.txt" >"$work/diagnosis-user.txt"
-grep -qxF "    Vaduna.Desktop_Integration_Application -> class $clsid_app -> $win_exe (file present)" \
+grep -qxF "    $progid_app -> class $clsid_app -> $win_exe (file present)" \
   "$work/diagnosis-user.txt" || fail "/Diagnose does not show the user's installed server: $(cat "$work/diagnosis.txt")"
 
 phase "the Run entry, a logon"

@@ -81,7 +81,7 @@ check_registered "-regserver"
 wine64 "$exe" /Diagnose >"$work/diagnosis.txt" 2>/dev/null </dev/null; rc=$?
 diagnosis="$(tr -d '\r' <"$work/diagnosis.txt")"
 [ "$rc" -eq 0 ] || fail "/Diagnose of a healthy registration: exit code $rc"
-echo "$diagnosis" | grep -q "^    Vaduna.Desktop_Integration_Application -> class $clsid_app -> .*(file present)$" ||
+echo "$diagnosis" | grep -q "^    ${progid_app//./\\.} -> class $clsid_app -> .*(file present)$" ||
   fail "/Diagnose does not show the application's server file: $diagnosis"
 echo "$diagnosis" | grep -q '^Verdict: clients can reach the server' || fail "/Diagnose verdict: $diagnosis"
 mkdir -p "$work/moved"

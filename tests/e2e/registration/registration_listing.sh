@@ -17,6 +17,19 @@
 registration_here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 . "$registration_here/../../../tools/wine-env.sh"
 
+# The names a registration writes, from interface/contract.json:
+#   server_base (the server's file name without .exe), progid_app, progid_app_v, progid_set, progid_set_v,
+#   progid_set_class, progid_service, progid_service_v
+mapfile -t registration_names < <(node "$registration_here/../../../tools/contract.mjs" serverExecutable \
+  progIds.application progIds.applicationVersioned progIds.propertySet progIds.propertySetVersioned \
+  progIds.propertySetClassProgId progIds.service progIds.serviceVersioned)
+if [ "${#registration_names[@]}" -ne 8 ]; then
+  echo "FAIL: could not read the names from interface/contract.json"
+  exit 1
+fi
+read -r server_base progid_app progid_app_v progid_set progid_set_v progid_set_class progid_service \
+  progid_service_v <<<"${registration_names[*]}"
+
 # A Linux path as Wine sees it on drive Z:.
 registration_win_path() { printf 'Z:%s' "${1//\//\\}"; }
 
@@ -66,13 +79,13 @@ expected_listing() {
   cat <<EOT
 [$root\\AppID\\$appid]
 @="VadunaHTML"
-[$root\\AppID\\VadunaAx_Desktop_Integration_20444.EXE]
+[$root\\AppID\\$server_base.EXE]
 "AppID"="$appid"
 EOT
   local rows=(
-    "$clsid_app|Vaduna.Desktop_Integration_Application.1|Vaduna.Desktop_Integration_Application|VadunaHTMLApplication Class|Vaduna Desktop Integration|Vaduna.Desktop_Integration_Application.1|Vaduna.Desktop_Integration_Application"
-    "$clsid_propset|Vaduna.Desktop_Integration_PropertySet.1|Vaduna.Desktop_Integration_VadunaPropertySet|VadunaPropertySet Class|VadunaPropertySet Class|Vaduna.Desktop_Integration_VadunaPropertySet.1|Vaduna.Desktop_Integration_VadunaPropertySet"
-    "$clsid_service|Vaduna.Desktop_Integration_Service.1|Vaduna.Desktop_Integration_Service|VadunaService Class|VadunaService Class|Vaduna.Desktop_Integration_Service.1|Vaduna.Desktop_Integration_Service"
+    "$clsid_app|$progid_app_v|$progid_app|VadunaHTMLApplication Class|Vaduna Desktop Integration|$progid_app_v|$progid_app"
+    "$clsid_propset|$progid_set_v|$progid_set|VadunaPropertySet Class|VadunaPropertySet Class|$progid_set_class|$progid_set"
+    "$clsid_service|$progid_service_v|$progid_service|VadunaService Class|VadunaService Class|$progid_service_v|$progid_service"
   )
   local row clsid p1 p2 d c v1 v2
   for row in "${rows[@]}"; do
@@ -103,11 +116,11 @@ EOT
 our_keys() {
   local root="$1"
   echo "$root\\AppID\\$appid"
-  echo "$root\\AppID\\VadunaAx_Desktop_Integration_20444.EXE"
+  echo "$root\\AppID\\$server_base.EXE"
   local clsid names name
-  for names in "$clsid_app Vaduna.Desktop_Integration_Application.1 Vaduna.Desktop_Integration_Application" \
-               "$clsid_propset Vaduna.Desktop_Integration_PropertySet.1 Vaduna.Desktop_Integration_VadunaPropertySet" \
-               "$clsid_service Vaduna.Desktop_Integration_Service.1 Vaduna.Desktop_Integration_Service"; do
+  for names in "$clsid_app $progid_app_v $progid_app" \
+               "$clsid_propset $progid_set_v $progid_set" \
+               "$clsid_service $progid_service_v $progid_service"; do
     set -- $names
     clsid="$1"
     for name in "$2" "$3"; do

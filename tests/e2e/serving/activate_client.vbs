@@ -2,11 +2,12 @@
 ' With no page attached IsReady answers False and records nothing.
 ' A failed activation is printed: a runtime error would end cscript silently.
 Option Explicit
+'#include contract.vbs
 Dim app, passed, failed
 passed = 0
 failed = 0
 On Error Resume Next
-Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Set app = CreateObject(kApplicationProgId)
 If Err.Number <> 0 Then WScript.Echo "activation failed: " & Hex(Err.Number) & " " & Err.Description
 On Error GoTo 0
 If app.IsReady = False Then passed = passed + 1 Else failed = failed + 1

@@ -1,6 +1,7 @@
 // The road of road_client.vbs seen from a JScript client: early calls through
 // late binding, objects handed back in, and an error raised by the server.
 // Ends with "N passed, N failed".
+//#include contract.js
 var passed = 0, failed = 0;
 
 function check(label, actual, expected) {
@@ -12,7 +13,7 @@ function check(label, actual, expected) {
   }
 }
 
-var app = new ActiveXObject("Vaduna.Desktop_Integration_Application");
+var app = new ActiveXObject(kApplicationProgId);
 check("app.Name", app.Name(), "Vaduna Demo Page");
 check("app.IsReady", app.IsReady(), true);
 
@@ -39,7 +40,7 @@ check("unknown service GetLastErrCode", app.GetLastErrCode(), 203);
 // DISP_E_EXCEPTION (0x80020009) with the record's description; Wine's JScript
 // reports E_FAIL (0x80004005) without them, so only the server's own error
 // state is checked exactly here.
-var bare = new ActiveXObject("Vaduna.Desktop_Integration_Service");
+var bare = new ActiveXObject(kServiceProgId);
 var raised = false;
 try {
   bare.Name();

@@ -4,6 +4,7 @@
 ' silently with status 0, so the runner demands that line.
 Option Explicit
 
+'#include contract.vbs
 '#include checks.vbs
 
 Sub CheckOutOfScope(label, source)
@@ -16,14 +17,14 @@ Dim app, other, service, again, query, answer, record, echoed, bare, bareSet, ta
 Dim parent, childA, childB, childC, copy, missing, ignored, name, names, i
 
 ' ---- Application object ----
-Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Set app = CreateObject(kApplicationProgId)
 Check "fresh app GetLastErrCode", CLng(app.GetLastErrCode), 0
 Check "fresh app GetLastErrText", app.GetLastErrText, ""
 Check "app.Name", app.Name, "Vaduna Demo Page"
 Check "app.IsReady", app.IsReady, True
 
 ' A second application object reaches the same page.
-Set other = CreateObject("Vaduna.Desktop_Integration_Application")
+Set other = CreateObject(kApplicationProgId)
 Check "other.Name", other.Name, "Vaduna Demo Page"
 Set other = Nothing
 
@@ -95,7 +96,7 @@ Check "failed page call records nothing", CLng(service.GetLastErrCode), 0
 Check "answer keeps its set after a failed call", answer.GetType, "AccountList"
 
 ' A property set made by the client becomes the answer.
-Set target = CreateObject("Vaduna.Desktop_Integration_VadunaPropertySet")
+Set target = CreateObject(kPropertySetProgId)
 Check "InvokeMethod into a client-made set", service.InvokeMethod("Query", query, target), True
 Check "client-made set now wraps the answer", target.GetChildCount, 1
 Check "client-made set child", target.GetChild(0).GetProperty("Name"), "Borealis Main"
@@ -106,7 +107,7 @@ On Error Resume Next
 ignored = target.GetType
 CaptureError
 On Error GoTo 0
-CheckOutOfScope "emptied set GetType", "Vaduna.Desktop_Integration_VadunaPropertySet.1"
+CheckOutOfScope "emptied set GetType", kPropertySetClassProgId
 Check "emptied set GetLastErrCode", CLng(target.GetLastErrCode), 202
 Check "emptied set GetLastErrText", target.GetLastErrText, "The Object is out of scope."
 
@@ -143,28 +144,28 @@ Check "GetChildCount after Reset", parent.GetChildCount, 0
 Check "copy survives Reset of the original", copy.GetChildCount, 2
 
 ' ---- Objects made by the client: no page object behind them ----
-Set bare = CreateObject("Vaduna.Desktop_Integration_Service")
+Set bare = CreateObject(kServiceProgId)
 Check "bare service fresh code", CLng(bare.GetLastErrCode), 0
 On Error Resume Next
 ignored = bare.Name
 CaptureError
 On Error GoTo 0
-CheckOutOfScope "bare service Name", "Vaduna.Desktop_Integration_Service.1"
+CheckOutOfScope "bare service Name", kServiceVersionedProgId
 Check "bare service GetLastErrCode", CLng(bare.GetLastErrCode), 202
 Check "bare service GetLastErrText", bare.GetLastErrText, "The Object is out of scope."
 On Error Resume Next
 ignored = bare.InvokeMethod("Query", query, answer)
 CaptureError
 On Error GoTo 0
-CheckOutOfScope "bare service InvokeMethod", "Vaduna.Desktop_Integration_Service.1"
+CheckOutOfScope "bare service InvokeMethod", kServiceVersionedProgId
 Check "answer untouched by the refused call", answer.GetChildCount, 2
 
-Set bareSet = CreateObject("Vaduna.Desktop_Integration_VadunaPropertySet")
+Set bareSet = CreateObject(kPropertySetProgId)
 On Error Resume Next
 ignored = bareSet.SetProperty("A", "B")
 CaptureError
 On Error GoTo 0
-CheckOutOfScope "bare set SetProperty", "Vaduna.Desktop_Integration_VadunaPropertySet.1"
+CheckOutOfScope "bare set SetProperty", kPropertySetClassProgId
 
 ' ---- Let go of everything: the server ends by itself afterwards ----
 Set bareSet = Nothing

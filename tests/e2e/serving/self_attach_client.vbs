@@ -2,9 +2,10 @@
 ' the attachment is refused (no hang), and a later call meets no page.
 Option Explicit
 Dim app, name
+'#include contract.vbs
 '#include checks.vbs
 
-Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Set app = CreateObject(kApplicationProgId)
 On Error Resume Next
 app.AttachAppObject app
 Check "AttachAppObject(itself) raises E_INVALIDARG (VBScript error 5)", Err.Number, 5

@@ -3,9 +3,10 @@
 ' Prints "calling" just before the slow call so the runner knows when.
 Option Explicit
 Dim app, service, query, answer, done
+'#include contract.vbs
 '#include checks.vbs
 
-Set app = CreateObject("Vaduna.Desktop_Integration_Application")
+Set app = CreateObject(kApplicationProgId)
 Set service = app.GetService("Account Service")
 Set query = app.NewPropertySet
 Set answer = app.NewPropertySet

@@ -10,6 +10,7 @@
 #include <boost/json.hpp>
 
 #include "tests/unit/connector/connector_fakes.h"
+#include "vaduna_contract.h"
 
 namespace vaduna::connector {
 namespace {
@@ -29,8 +30,8 @@ TEST(PeerUserCheck, AdmitsTheSameUserOnlyAndAnUnnamedOneOnlyWhereThePlatformCann
   for (const Case& c : cases) {
     test::MemoryLog log;
     PeerUserCheck check(log.log(), [&](const LoopbackPair&) { return c.owner; }, c.unknownAllowed);
-    EXPECT_EQ(c.admitted, check.Admits({50000, 47011}));
-    EXPECT_EQ(c.admitted, check.Admits({50001, 47011}));
+    EXPECT_EQ(c.admitted, check.Admits({50000, contract::kConnectorDefaultPort}));
+    EXPECT_EQ(c.admitted, check.Admits({50001, contract::kConnectorDefaultPort}));
     if (c.logged == nullptr) {
       EXPECT_TRUE(log.Lines().empty());
     } else {
