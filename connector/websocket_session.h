@@ -51,9 +51,9 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
     ws_.set_option(boost::beast::websocket::stream_base::decorator([](boost::beast::websocket::response_type& response) {
       response.set(boost::beast::http::field::server, std::string(kServiceName) + "/" + kServiceVersion);
     }));
-    // Beast's limit closes with 1009 on a frame whose header announces more than the bound (its payload may
-    // never come) and on fragments that add up to more.
-    ws_.read_message_max(kMaxFrameBytes);
+    // No limit of Beast's: on a larger frame it would close at once with the rest of the frame unread, which
+    // the peer's system answers with a reset instead of letting the 1009 close arrive. OnRead bounds it.
+    ws_.read_message_max(0);
     ws_.auto_fragment(false);
     ws_.async_accept(request, boost::beast::bind_front_handler(&WebSocketSession::OnAccept, this->shared_from_this()));
   }
@@ -114,7 +114,9 @@ class WebSocketSession final : public PageSocket, public std::enable_shared_from
       link_->SocketClosed(Describe(error));
       return;
     }
-    if (buffer_.size() > kMaxFrameBytes) {
+    // A frame whose header announces more than the bound is refused at once: its payload may never come.
+    const bool announcedTooBig = !ws_.is_message_done() && buffer_.size() + ws_.read_size_hint(1) > kMaxFrameBytes;
+    if (buffer_.size() > kMaxFrameBytes || announcedTooBig) {
       // No read from here on: the close handshake reads and drops the rest of the message, then the peer's close.
       buffer_.clear();
       buffer_.shrink_to_fit();
