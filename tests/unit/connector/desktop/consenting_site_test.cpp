@@ -69,12 +69,15 @@ TEST_P(ConsentingSiteCase, HelloEndsAsTheSitesAndTheUserSay) {
   test::ScratchRoots scratch(std::wstring(L"consenting.") + std::wstring(c.name, c.name + strlen(c.name)));
   SiteStore sites(c.administrators ? std::vector<std::string>{c.origin} : std::vector<std::string>{},
                   scratch.roots());
-  if (c.remembered) ASSERT_EQ(S_OK, sites.Remember(c.origin, *c.remembered));
-  std::atomic<int> asked{0};
-  ConsentPrompt prompt(sites, std::make_unique<FixedAsker>(c.answer, asked));
-  FakeSite attachment;
+  if (c.remembered) {
+    ASSERT_EQ(S_OK, sites.Remember(c.origin, *c.remembered));
+  }
+  // The log and the attachment outlive the link, which the attachment keeps after the page ended.
   MemoryLog log;
-  ConsentingSite site(attachment, sites, c.prompt ? &prompt : nullptr, log.log());
+  FakeSite attachment;
+  std::atomic<int> asked{0};
+  auto prompt = std::make_unique<ConsentPrompt>(sites, std::make_unique<FixedAsker>(c.answer, asked));
+  ConsentingSite site(attachment, sites, c.prompt ? prompt.get() : nullptr, log.log());
   const auto socket = std::make_shared<FakeSocket>();
   const auto link = std::make_shared<PageLink>(socket, site, log.log(), PageLink::Settings{}, 1, c.origin);
 
@@ -93,6 +96,10 @@ TEST_P(ConsentingSiteCase, HelloEndsAsTheSitesAndTheUserSay) {
   EXPECT_EQ(c.asked, asked.load());
   EXPECT_EQ(c.asked > 0 ? 1u : 0u, socket->Count("status")) << "consent-pending once, while the user is asked";
   link->SocketClosed("the test ends");
+  // The prompt's thread may still be ending the link it answered: wait until the attachment heard of the end,
+  // then join that thread before the site it calls goes.
+  for (int i = 0; i < 500 && attachment.ended() == 0; ++i) ::Sleep(10);
+  prompt.reset();
 }
 
 INSTANTIATE_TEST_SUITE_P(Hello, ConsentingSiteCase, ::testing::ValuesIn(kCases),
