@@ -13,8 +13,7 @@ const prefix = new WinePrefix(path.join(build, "bench-prefix"));
 const server = path.join(build, "bin", serverFile);
 
 await runCase("bench", async (context) => {
-  await prefix.ready();
-  context.cleanups.push(() => prefix.end(), () => prefix.endLeftoverServers());
+  await prefix.readyFor(context);
   check((await prefix.run(server, ["/RegServer"])).code === 0, "/RegServer failed");
   // Wine's type-library marshaller looks the library up under locale 0 only, and the server registers it
   // under 409: the neutral entry, in this private prefix, lets early-bound calls be marshalled and measured.

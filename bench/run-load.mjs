@@ -75,8 +75,7 @@ await runCase("load", async (context) => {
   for (const exe of [clientExe, path.join(build, "bin", "vaduna_page_host.exe"), path.join(build, "bin", serverFile)]) {
     check(existsSync(exe), `missing ${exe}: build first (tools/build.sh)`);
   }
-  await prefix.ready();
-  context.cleanups.push(() => prefix.end(), () => prefix.endLeftoverServers());
+  await prefix.readyFor(context);
   const wine = (await run("wine64", ["--version"], { env: prefix.env }).catch(() => ({ stdout: "" }))).stdout.trim();
   console.log(`machine: ${cpus().length} processors, ${wine}, load average ${load()}`);
   console.log("shared machine: other builds and tests run at the same time; the figures are noisy");

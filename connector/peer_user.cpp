@@ -58,11 +58,6 @@ DWORD OwnerOf(const LoopbackPair& pair) {
 
 }  // namespace
 
-bool RunningUnderWine() noexcept {
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 PeerUser SystemPeerUser(const LoopbackPair& pair) noexcept {
   try {
     const DWORD owner = OwnerOf(pair);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "base/platform.h"
 #include "connector/http_gate.h"
 #include "connector/log.h"
 
@@ -28,9 +29,6 @@ struct LoopbackPair {
 
 // The owner of the peer's end: the TCP table, then the owning process's token.
 PeerUser SystemPeerUser(const LoopbackPair& pair) noexcept;
-
-// Whether this process runs under Wine (which names only its own processes).
-bool RunningUnderWine() noexcept;
 
 class PeerUserCheck {
  public:

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/hresult.h"
+#include "base/platform.h"
 #include "base/unique_resource.h"
 #include "server/connector_report.h"
 #include "vaduna_contract.h"
@@ -53,11 +54,6 @@ struct View {
 };
 
 constexpr View kViews[] = {{KEY_WOW64_64KEY, L"64-bit"}, {KEY_WOW64_32KEY, L"32-bit"}};
-
-bool RunningUnderWine() noexcept {
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 // The default value of root\Software\Classes\subkey in view; empty when the
 // key or value is absent.

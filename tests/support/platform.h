@@ -6,16 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/platform.h"
+
 namespace vaduna::test {
 
-// True under Wine, whose ntdll exports wine_get_version; Windows' does not.
-inline bool RunningUnderWine() {
-  static const bool wine = [] {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-  }();
-  return wine;
-}
+using vaduna::RunningUnderWine;
 
 template <class T>
 T PlatformValue(T windows, T wine) {

@@ -24,8 +24,7 @@ const show = (e) => `${e.event}${e.page ? ` (page ${e.page})` : ""}${e.origin ? 
 
 await runCase("demo", async (context) => {
   step(`Preparing the Wine prefix ${prefix.folder}`);
-  await prefix.ready();
-  context.cleanups.push(() => prefix.end(), () => prefix.endLeftoverServers());
+  await prefix.readyFor(context);
   await prefix.serverGone(20).catch(() => check(false, "a server from an earlier run is still running"));
   rmSync(output, { recursive: true, force: true });
   mkdirSync(output, { recursive: true });

@@ -34,6 +34,13 @@ export class WinePrefix {
     };
   }
 
+  // ready() for a run (runCase's context): the servers a failed run leaves are ended with it, and the prefix's
+  // Wine processes too unless keepWarm (a test's later cases use the same prefix).
+  async readyFor(context, { keepWarm = false } = {}) {
+    await this.ready();
+    context.cleanups.push(...(keepWarm ? [] : [() => this.end()]), () => this.endLeftoverServers());
+  }
+
   // Creates and settles the prefix once, and starts its persistent wineserver.
   async ready() {
     const made = await run("bash", ["-c", '. "$1/tools/wine-env.sh" && vaduna_wine_prefix "$2"', "_", root, this.folder], {

@@ -222,7 +222,6 @@ if (caseName === "end") {
 }
 await runCase(caseName, async (context) => {
   check(cases[caseName], `unknown case ${caseName}`);
-  await prefix.ready();
-  context.cleanups.push(() => prefix.endLeftoverServers());
+  await prefix.readyFor(context, { keepWarm: true });
   await cases[caseName](context);
 });

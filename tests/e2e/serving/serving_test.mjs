@@ -135,7 +135,6 @@ const cases = {
 
 await runCase(caseName, async (context) => {
   check(cases[caseName], `unknown case ${caseName}`);
-  await prefix.ready();
-  context.cleanups.push(() => prefix.endLeftoverServers());
+  await prefix.readyFor(context, { keepWarm: true });
   return cases[caseName](context);
 });
