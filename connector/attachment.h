@@ -68,6 +68,7 @@ class Attachment final : public PageSite {
   bool EnsureEvent(std::string& failure) noexcept;
   // A new server application object with page attached to it; false with failure set when it fails.
   bool Connect(IDispatch* page, Microsoft::WRL::ComPtr<IDispatch>& serverApplication, std::string& failure) noexcept;
+  void KeepCurrent(const std::shared_ptr<PageLink>& newcomer, Microsoft::WRL::ComPtr<IDispatch> newcomerServer) noexcept;
   void Retire(const std::shared_ptr<PageLink>& replaced, Microsoft::WRL::ComPtr<IDispatch> replacedServer) noexcept;
   void Unload(IDispatch* serverApplication, const PageLink& link) noexcept;
   void Leave(DetachReason reason) noexcept;
