@@ -99,7 +99,10 @@ void Attachment::Attach(const std::shared_ptr<PageLink>& link) noexcept {
     log_.Write("replaced", {.page = link->number(), .previous = replaced->number()});
     Retire(replaced, std::move(replacedServer));
   }
-  if (link->ReportAttached()) log_.Write("attached", {.page = link->number()});
+  if (link->ReportAttached()) {
+    log_.Write("attached", {.page = link->number()});
+    Tell(link->origin());
+  }
   // Otherwise the page went while it was being attached: its PageEnded job detaches it.
 }
 
@@ -144,6 +147,7 @@ void Attachment::Ended(const std::shared_ptr<PageLink>& link) noexcept {
   if (link == current_) {
     DetachFromServer();
     log_.Write("detached", {.page = link->number()});
+    Tell({});
   }
   link->DisconnectObjects();
 }
@@ -189,6 +193,16 @@ void Attachment::Leave(DetachReason reason) noexcept {
   DetachFromServer();
   leaving->DisconnectObjects();
   log_.Write("detached", {.page = leaving->number()});
+  Tell({});
+}
+
+void Attachment::Tell(const std::string& origin) noexcept {
+  if (!watch_) return;
+  try {
+    watch_(origin);
+  } catch (...) {
+    // a watcher's failure changes nothing here
+  }
 }
 
 void Attachment::DetachFromServer() noexcept {

@@ -52,6 +52,10 @@ class Attachment final : public PageSite {
   // Whether a page is attached to the server now (for /status).
   bool attached() const noexcept { return attached_.load(); }
 
+  // Told, on the attachment's thread, the origin of each page once the server has it and the page heard so,
+  // and "" once no page is attached. Set before the first page comes.
+  void Watch(std::function<void(const std::string& origin)> watch) noexcept { watch_ = std::move(watch); }
+
   // Probes the server now (queued like any other work).
   void CheckServer() noexcept;
 
@@ -85,6 +89,8 @@ class Attachment final : public PageSite {
   UniqueHandle ready_;
   bool shuttingDown_ = false;
   bool reattachFailed_ = false;  // logged once until it succeeds
+  std::function<void(const std::string&)> watch_;
+  void Tell(const std::string& origin) noexcept;
 
   SerialWorker worker_;  // last: it stops, and its jobs finish, before the state above goes
 };

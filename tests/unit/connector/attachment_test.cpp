@@ -84,13 +84,13 @@ class AttachmentTest : public ::testing::Test {
     std::shared_ptr<PageLink> link;
   };
 
-  // A page that connected and said hello (then met beforeTurn); the attachment has run its turn.
-  Page Connect(std::uint64_t number, const std::function<void(Page&)>& beforeTurn = {}) {
+  // A page that connected (and met beforeHello) and said hello; the attachment has run its turn.
+  Page Connect(std::uint64_t number, const std::function<void(Page&)>& beforeHello = {}) {
     Page page;
     page.link = std::make_shared<PageLink>(page.socket, attachment_, log_.log(), PageLink::Settings{}, number,
                                            "http://127.0.0.1:8080");
+    if (beforeHello) beforeHello(page);
     page.link->ReceiveFrame(R"({"op":"hello","v":1,"app":{"$":"ref","id":1}})");
-    if (beforeTurn) beforeTurn(page);
     attachment_.Flush();
     return page;
   }
@@ -111,7 +111,10 @@ class AttachmentTest : public ::testing::Test {
 
 TEST_F(AttachmentTest, AttachingHandsThePagesApplicationToTheServerAndSetsTheEvent) {
   ::SetEvent(event_.get());  // left set by someone else: reset until the page is attached
+  std::vector<std::string> watched;  // what the notification icon hears
+  attachment_.Watch([&watched](const std::string& origin) { watched.push_back(origin); });
   Page page = Connect(1);
+  EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1:8080"}, watched);
   EXPECT_EQ(std::vector<std::string>{"attach 1"}, server_.Calls());
   ASSERT_EQ(1u, server_.attachedObjects.size());
   EXPECT_EQ(VT_DISPATCH, server_.attachedObjects[0].vt());
@@ -127,6 +130,7 @@ TEST_F(AttachmentTest, AttachingHandsThePagesApplicationToTheServerAndSetsTheEve
   EXPECT_EQ(0, EventState());
   EXPECT_FALSE(attachment_.attached());
   EXPECT_EQ(1, server_.Made(1).RefCount()) << "the connector still holds the server's application object";
+  EXPECT_EQ((std::vector<std::string>{"http://127.0.0.1:8080", ""}), watched);
   server_.attachedObjects.clear();
 }
 
