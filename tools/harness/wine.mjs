@@ -72,32 +72,15 @@ export class WinePrefix {
     return run("wine64", [program, ...args], { ...options, env: this.env });
   }
 
-  // Pids of this prefix's processes whose command line holds needle.
-  pids(needle) {
-    const found = [];
-    for (const entry of readdirSync("/proc")) {
-      if (!/^\d+$/.test(entry)) continue;
-      try {
-        const args = readFileSync(`/proc/${entry}/cmdline`, "utf8");
-        if (!args.includes(needle)) continue;
-        const env = readFileSync(`/proc/${entry}/environ`, "utf8").split("\0");
-        if (env.includes(`WINEPREFIX=${this.folder}`)) found.push(Number(entry));
-      } catch {
-        // gone meanwhile, or not ours to read
-      }
-    }
-    return found;
-  }
-
-  // The prefix's Windows programs but Wine's resident ones (which run as long as its wineserver does):
-  // {pid, command}, the command line as Wine shows it.
-  programs() {
+  // This prefix's processes whose command line (its arguments joined by spaces, as Wine shows a Windows
+  // program's) passes test: {pid, command}.
+  processes(test) {
     const found = [];
     for (const entry of readdirSync("/proc")) {
       if (!/^\d+$/.test(entry)) continue;
       try {
         const command = readFileSync(`/proc/${entry}/cmdline`, "utf8").replaceAll("\0", " ").trim();
-        if (!/^[A-Za-z]:\\/.test(command) || resident.test(command)) continue;
+        if (!test(command)) continue;
         const env = readFileSync(`/proc/${entry}/environ`, "utf8").split("\0");
         if (env.includes(`WINEPREFIX=${this.folder}`)) found.push({ pid: Number(entry), command });
       } catch {
@@ -105,6 +88,16 @@ export class WinePrefix {
       }
     }
     return found;
+  }
+
+  // Pids of this prefix's processes whose command line holds needle.
+  pids(needle) {
+    return this.processes((command) => command.includes(needle)).map(({ pid }) => pid);
+  }
+
+  // The prefix's Windows programs but Wine's resident ones (which run as long as its wineserver does).
+  programs() {
+    return this.processes((command) => /^[A-Za-z]:\\/.test(command) && !resident.test(command));
   }
 
   // Waits at most seconds until none of programs() runs: a step must not meet the end of the last (an
