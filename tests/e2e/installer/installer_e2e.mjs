@@ -41,20 +41,24 @@ const runKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const uninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const machineDirWin = "C:\\Program Files\\Vaduna\\Desktop Integration";
 const machineDir = path.join(prefix.folder, "drive_c/Program Files/Vaduna/Desktop Integration");
+const originsMachine = "https://app.example.com, http://127.0.0.1:8080";
+const originsUser = "https://app.example.com";
 
 const started = Date.now();
 const phase = (text) => console.log(`[${Math.floor((Date.now() - started) / 1000)} s] ${text}`);
 
 async function settle(label) {
   const left = await prefix.settle(label, 120);
-  tally.check(!left.length, `${label}: programs of the prefix still running after 120 s: ${left.map((p) => p.command).join(";")}`);
+  const commands = left.map((p) => p.command).join(";");
+  tally.check(!left.length, `${label}: programs of the prefix still running after 120 s: ${commands}`);
 }
 
 // msiexec's exit code; its verbose log goes to work/log. It starts on a settled prefix, and the next step
 // waits until it has wholly ended.
 async function msiexec(operation, msi, log, ...properties) {
   await settle(`before msiexec ${operation} (${log})`);
-  const child = prefix.start("msiexec", [operation, winPath(msi), "/qn", "/l*v", winPath(path.join(work, log)), ...properties]);
+  const args = [operation, winPath(msi), "/qn", "/l*v", winPath(path.join(work, log)), ...properties];
+  const child = prefix.start("msiexec", args);
   const exit = (await child.wait(300_000)) ?? (await child.stop());
   await settle(`after msiexec ${operation} (${log})`);
   return exit.code;
@@ -74,7 +78,8 @@ async function checkPackage(label, properties, msi, wordCount) {
   for (const name of ["ALLOWED_ORIGINS", "CONNECTOR_PORT"]) {
     tally.check(names.split(";").includes(name), `${label}: ${name} is not a secure property: ${names}`);
   }
-  tally.check(names.split(";").every((n) => /^[A-Za-z_][A-Za-z0-9_.]*$/.test(n)), `${label}: a malformed secure property: ${names}`);
+  tally.check(names.split(";").every((n) => /^[A-Za-z_][A-Za-z0-9_.]*$/.test(n)),
+    `${label}: a malformed secure property: ${names}`);
   const { stdout } = await run("msiinfo", ["suminfo", msi]);
   const count = parseInt(stdout.match(/^Source: *(\S*)/m)?.[1] ?? "", 10);
   tally.check(count === wordCount, `${label}: word count ${count}, expected ${wordCount}`);
@@ -89,8 +94,8 @@ const freePort = () => new Promise((resolve) => {
 });
 
 // What the packages carry from web/, as the package source names it.
-const webFiles = [...readFileSync(path.join(root, "installer/vaduna.wxs"), "utf8").matchAll(/Source="\$\(var\.WebDir\)\/([^"]*)"/g)]
-  .map((m) => m[1]);
+const webFiles = [...readFileSync(path.join(root, "installer/vaduna.wxs"), "utf8")
+  .matchAll(/Source="\$\(var\.WebDir\)\/([^"]*)"/g)].map((m) => m[1]);
 
 // Every file below dir (or every entry, with folders), relative to it; symbolic links are not followed.
 function listing(dir, { folders = false } = {}, below = "") {
@@ -121,13 +126,15 @@ function checkFiles(label, dir) {
     tally.check(sameFile(path.join(bin, file), path.join(dir, file)), `${label}: ${file} differs from the built one`);
   }
   for (const file of webFiles) {
-    tally.check(sameFile(path.join(root, "web", file), path.join(dir, "web", file)), `${label}: web/${file} differs from the source`);
+    tally.check(sameFile(path.join(root, "web", file), path.join(dir, "web", file)),
+      `${label}: web/${file} differs from the source`);
   }
 }
 
 // Nothing left below the vendor folder (which goes too).
 function checkNoFiles(label, vendorDir) {
-  if (existsSync(vendorDir)) tally.fail(`${label}: left on disk: ${listing(vendorDir, { folders: true }).join(" ")} (in ${vendorDir})`);
+  if (!existsSync(vendorDir)) return;
+  tally.fail(`${label}: left on disk: ${listing(vendorDir, { folders: true }).join(" ")} (in ${vendorDir})`);
 }
 
 // A GUID as Windows Installer writes it in its own key names ("packed"): the first three groups reversed,
@@ -141,7 +148,9 @@ function packedGuid(guid) {
 // Every file and folder of drive C:, but for the temporary folders, whose content Wine's own programs
 // change, and the installer's own cache folder, which its first run makes and keeps (empty once our package
 // is gone; a cached package left in it would show).
-const driveSkipped = [/^windows\/temp\//i, /\/appdata\/local\/temp\//i, /^windows\/installer$/i, /\/appdata\/local\/vaduna(\/|$)/i];
+const driveSkipped = [
+  /^windows\/temp\//i, /\/appdata\/local\/temp\//i, /^windows\/installer$/i, /\/appdata\/local\/vaduna(\/|$)/i,
+];
 const driveListing = () => listing(path.join(prefix.folder, "drive_c"), { folders: true })
   .filter((entry) => !driveSkipped.some((skip) => skip.test(entry))).sort();
 
@@ -183,7 +192,8 @@ const uninstallEntry = async (hive, code) => Boolean((await currentVersion(hive)
 // A site the user allowed from the connector's dialog, which uninstalling forgets (checkNothingLeft finds it
 // otherwise).
 async function rememberASite() {
-  const added = await prefix.run("reg", ["add", sitesKey, "/v", "https://remembered.example.com", "/t", "REG_SZ", "/d", "allow", "/f"]);
+  const site = "https://remembered.example.com";
+  const added = await prefix.run("reg", ["add", sitesKey, "/v", site, "/t", "REG_SZ", "/d", "allow", "/f"]);
   tally.check(added.code === 0, "could not write a remembered site");
 }
 
@@ -239,21 +249,23 @@ const diagnose = (exe) => prefix.run(exe, ["/Diagnose"]);
 const applicationLine = (exe) => `    ${progIds.application} -> class ${ids.application} -> ${exe} (file present)`;
 
 async function machineWide(ports, codes) {
-  phase(`installing machine-wide (ALLOWED_ORIGINS=https://app.example.com, http://127.0.0.1:8080, CONNECTOR_PORT=${ports.machine})`);
-  let code = await msiexec("/i", machineMsi, "machine-install.log", "ALLOWED_ORIGINS=https://app.example.com, http://127.0.0.1:8080",
-    `CONNECTOR_PORT=${ports.machine}`);
+  const settings = [`ALLOWED_ORIGINS=${originsMachine}`, `CONNECTOR_PORT=${ports.machine}`];
+  phase(`installing machine-wide (${settings.join(", ")})`);
+  let code = await msiexec("/i", machineMsi, "machine-install.log", ...settings);
   tally.check(code === 0, `machine-wide installation: msiexec exit code ${code} (log: ${work}/machine-install.log)`);
   checkFiles("machine-wide installation", machineDir);
   const exe = `${machineDirWin}\\${serverName}`;
   registration.serverPath = exe;
   await registration.checkRegistered("machine-wide installation");
   await registration.checkUnregistered("the user's classes after the machine-wide installation", userRoot);
-  tally.check(await uninstallEntry("HKEY_LOCAL_MACHINE", codes.machine), "machine-wide installation: not among the installed programs");
+  tally.check(await uninstallEntry("HKEY_LOCAL_MACHINE", codes.machine),
+    "machine-wide installation: not among the installed programs");
 
   phase("the installed server: /Diagnose, a VBScript client");
   const diagnosis = await diagnose(exe);
   tally.check(diagnosis.code === 0, `/Diagnose after the machine-wide installation: exit code ${diagnosis.code}`);
-  tally.check(diagnosis.stdout.split("\n").includes(applicationLine(exe)), `/Diagnose does not show the installed server: ${diagnosis.stdout}`);
+  tally.check(diagnosis.stdout.split("\n").includes(applicationLine(exe)),
+    `/Diagnose does not show the installed server: ${diagnosis.stdout}`);
   const client = await runClient(prefix, path.join(here, "../serving/activate_client.vbs"));
   tally.check(client.text.split("\n").at(-1) === "2 passed, 0 failed", `the VBScript client: ${client.text}`);
   await prefix.serverGone(60).catch(() => tally.fail("the activated server did not end by itself within 60 s"));
@@ -261,13 +273,15 @@ async function machineWide(ports, codes) {
   phase("the Run entry, a logon");
   let command = await runEntry("HKEY_LOCAL_MACHINE");
   tally.check(command !== undefined, "machine-wide installation: no Run entry");
-  let expected = `"${machineDirWin}\\${windowlessName}" --port ${ports.machine} --allow-origin https://app.example.com --allow-origin http://127.0.0.1:8080`;
+  let expected = `"${machineDirWin}\\${windowlessName}" --port ${ports.machine} ` +
+    "--allow-origin https://app.example.com --allow-origin http://127.0.0.1:8080";
   tally.check(command === expected, `machine-wide Run entry: ${command}, expected ${expected}`);
   tally.check((await runEntry("HKEY_CURRENT_USER")) === undefined, "machine-wide installation: a Run entry for the user");
   await checkConnectorAtLogon("machine-wide installation", command ?? "", ports.machine);
 
   phase("reinstalling machine-wide with another origin, no port given");
-  code = await msiexec("/i", machineMsi, "machine-reinstall.log", "REINSTALL=ALL", "REINSTALLMODE=omus", "ALLOWED_ORIGINS=https://other.example.com");
+  code = await msiexec("/i", machineMsi, "machine-reinstall.log", "REINSTALL=ALL", "REINSTALLMODE=omus",
+    "ALLOWED_ORIGINS=https://other.example.com");
   tally.check(code === 0, `machine-wide reinstallation: msiexec exit code ${code} (log: ${work}/machine-reinstall.log)`);
   command = await runEntry("HKEY_LOCAL_MACHINE");
   tally.check(command !== undefined, "machine-wide reinstallation: no Run entry");
@@ -284,8 +298,9 @@ async function machineWide(ports, codes) {
 }
 
 async function currentUser(ports, codes, dirs) {
-  phase(`installing for the current user (ALLOWED_ORIGINS=https://app.example.com, CONNECTOR_PORT=${ports.user})`);
-  let code = await msiexec("/i", userMsi, "user-install.log", "ALLOWED_ORIGINS=https://app.example.com", `CONNECTOR_PORT=${ports.user}`);
+  const settings = [`ALLOWED_ORIGINS=${originsUser}`, `CONNECTOR_PORT=${ports.user}`];
+  phase(`installing for the current user (${settings.join(", ")})`);
+  let code = await msiexec("/i", userMsi, "user-install.log", ...settings);
   tally.check(code === 0, `per-user installation: msiexec exit code ${code} (log: ${work}/user-install.log)`);
   checkFiles("per-user installation", dirs.user);
   const exe = `${dirs.userWin}\\${serverName}`;
@@ -293,7 +308,8 @@ async function currentUser(ports, codes, dirs) {
   await registration.checkRegistered("per-user installation", userRoot);
   await registration.checkUnregistered("the machine's classes after the per-user installation");
   // Wine lists a product installed for the user among the machine's programs too.
-  tally.check(await uninstallEntry("HKEY_LOCAL_MACHINE", codes.user), "per-user installation: not among the installed programs");
+  tally.check(await uninstallEntry("HKEY_LOCAL_MACHINE", codes.user),
+    "per-user installation: not among the installed programs");
 
   phase("the installed server: /Diagnose");
   // It names the user's registration; under Wine its verdict is that no client reaches the server, as Wine
@@ -305,7 +321,8 @@ async function currentUser(ports, codes, dirs) {
     if (line.startsWith("Registration")) section = false;
     return section;
   });
-  tally.check(userSection.includes(applicationLine(exe)), `/Diagnose does not show the user's installed server: ${diagnosis.stdout}`);
+  tally.check(userSection.includes(applicationLine(exe)),
+    `/Diagnose does not show the user's installed server: ${diagnosis.stdout}`);
 
   phase("the Run entry, a logon");
   let command = await runEntry("HKEY_CURRENT_USER");
@@ -351,8 +368,9 @@ await runCase("installer_e2e", async (context) => {
   // What names us anywhere in the registry, lower case: our name (in every path, program entry and value of
   // ours), our identifiers, and the packages' codes in both forms.
   const codeList = [codes.machine, codes.user, codes.upgrade].filter(Boolean);
-  const patterns = ["vaduna", ...[ids.appId, ids.libId, ids.application, ids.propertySet, ids.service, ...ids.interfaces, ...codeList]
-    .map((id) => id.replaceAll(/[{}]/g, "")), ...codeList.map(packedGuid)].map((p) => p.toLowerCase());
+  const identifiers = [ids.appId, ids.libId, ids.application, ids.propertySet, ids.service, ...ids.interfaces, ...codeList];
+  const patterns = ["vaduna", ...identifiers.map((id) => id.replaceAll(/[{}]/g, "")), ...codeList.map(packedGuid)]
+    .map((p) => p.toLowerCase());
   const driveBefore = driveListing();
 
   phase("installing machine-wide with a wrong origin");

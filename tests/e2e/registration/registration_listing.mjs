@@ -100,7 +100,9 @@ export class Registration {
     const found = await this.snapshot(root);
     for (const [key] of this.expected(root)) tally.check(!found.has(key), `${label}: ${key} remains`);
     tally.check(!found.has(`${root}\\TypeLib\\${ids.libId}`), `${label}: type library remains`);
-    for (const iid of ids.interfaces) tally.check(!found.has(`${root}\\Interface\\${iid}`), `${label}: interface ${iid} remains`);
+    for (const iid of ids.interfaces) {
+      tally.check(!found.has(`${root}\\Interface\\${iid}`), `${label}: interface ${iid} remains`);
+    }
     if (root !== machineRoot) return;
     tally.check(found.has(`${root}\\AppID`), `${label}: the shared AppID key was removed`);
     tally.check(found.has(`${root}\\CLSID`), `${label}: the shared CLSID key was removed`);
