@@ -12,6 +12,26 @@ export function check(condition, message) {
   if (!condition) throw new Failure(message);
 }
 
+// Checks that go on after a failure, so that one run of a long test tells all that is wrong: each failure
+// is printed at once, done() fails the case when there was any.
+export class Tally {
+  failures = 0;
+
+  fail(message) {
+    console.log(`FAIL: ${message}`);
+    this.failures++;
+  }
+
+  check(condition, message) {
+    if (!condition) this.fail(message);
+    return Boolean(condition);
+  }
+
+  done(what) {
+    check(this.failures === 0, `${what}: ${this.failures} failure(s)`);
+  }
+}
+
 export const inRange = (value, low, high) => value >= low && value <= high;
 
 // Runs the case body(context) with context.work (a fresh folder, kept when VADUNA_KEEP_WORK is set);

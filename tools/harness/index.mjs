@@ -7,3 +7,4 @@ export * from "./stack.mjs";
 export * from "./clients.mjs";
 export * from "./check.mjs";
 export * from "./page-host.mjs";
+export * from "./registry.mjs";

@@ -106,8 +106,9 @@ export function start(command, args = [], { name = command, env, cwd, stdout = "
   return owned;
 }
 
-// Runs command to its end (at most timeoutMs, then it is ended); {code, signal, stdout, stderr}.
-export async function run(command, args = [], { timeoutMs = 120_000, ...options } = {}) {
+// Runs command to its end (at most timeoutMs, then it is ended); {code, signal, stdout, stderr}, without
+// carriage returns unless raw.
+export async function run(command, args = [], { timeoutMs = 120_000, raw = false, ...options } = {}) {
   const child = start(command, args, { ...options, stdout: "pipe", stderr: "pipe" });
   let stdout = "";
   let stderr = "";
@@ -116,7 +117,8 @@ export async function run(command, args = [], { timeoutMs = 120_000, ...options 
   let exit = await child.wait(timeoutMs);
   const timedOut = exit === null;
   if (timedOut) exit = await child.stop("SIGTERM", 5_000);
-  return { ...exit, timedOut, stdout: stdout.replaceAll("\r", ""), stderr: stderr.replaceAll("\r", "") };
+  const text = (all) => (raw ? all : all.replaceAll("\r", ""));
+  return { ...exit, timedOut, stdout: text(stdout), stderr: text(stderr) };
 }
 
 // Ends every process still running, in the reverse order of their start.

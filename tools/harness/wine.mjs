@@ -1,7 +1,7 @@
 // One Wine prefix of the build tree: made ready once (tools/wine-env.sh, which the ctest emulator
 // shares), the Windows processes of that prefix found by their environment (other prefixes run the same
 // programs), and the 64-bit script host for client scripts.
-import { readFileSync, readdirSync } from "node:fs";
+import { existsSync, readFileSync, readdirSync, rmSync } from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 
@@ -22,6 +22,9 @@ export function wineDiagnostics(text) {
     .join("\n")
     .trim();
 }
+
+// Wine's resident programs, which run as long as a prefix's wineserver does.
+const resident = /\\(services|winedevice|plugplay|rpcss|explorer|svchost|conhost)\.exe/i;
 
 export class WinePrefix {
   constructor(folder) {
@@ -51,6 +54,14 @@ export class WinePrefix {
     return this;
   }
 
+  // The prefix made anew (a test that changes the registry has one of its own): the Wine processes of an
+  // earlier run that was cut short end before its folder goes, as they could not be reached after.
+  async fresh() {
+    if (existsSync(this.folder)) await this.end();
+    rmSync(this.folder, { recursive: true, force: true });
+    return this.ready();
+  }
+
   // Starts a Windows program with the 64-bit loader unless loader names another (see processes.start
   // for the other options).
   start(program, args = [], { loader = "wine64", ...options } = {}) {
@@ -61,21 +72,48 @@ export class WinePrefix {
     return run("wine64", [program, ...args], { ...options, env: this.env });
   }
 
-  // Pids of this prefix's processes whose command line holds needle.
-  pids(needle) {
+  // This prefix's processes whose command line (its arguments joined by spaces, as Wine shows a Windows
+  // program's) passes test: {pid, command}.
+  processes(test) {
     const found = [];
     for (const entry of readdirSync("/proc")) {
       if (!/^\d+$/.test(entry)) continue;
       try {
-        const args = readFileSync(`/proc/${entry}/cmdline`, "utf8");
-        if (!args.includes(needle)) continue;
+        const command = readFileSync(`/proc/${entry}/cmdline`, "utf8").replaceAll("\0", " ").trim();
+        if (!test(command)) continue;
         const env = readFileSync(`/proc/${entry}/environ`, "utf8").split("\0");
-        if (env.includes(`WINEPREFIX=${this.folder}`)) found.push(Number(entry));
+        if (env.includes(`WINEPREFIX=${this.folder}`)) found.push({ pid: Number(entry), command });
       } catch {
         // gone meanwhile, or not ours to read
       }
     }
     return found;
+  }
+
+  // Pids of this prefix's processes whose command line holds needle.
+  pids(needle) {
+    return this.processes((command) => command.includes(needle)).map(({ pid }) => pid);
+  }
+
+  // The prefix's Windows programs but Wine's resident ones (which run as long as its wineserver does).
+  programs() {
+    return this.processes((command) => /^[A-Za-z]:\\/.test(command) && !resident.test(command));
+  }
+
+  // Waits at most seconds until none of programs() runs: a step must not meet the end of the last (an
+  // installation started while the one before still finishes in its custom-action server may fail without
+  // a log). Says what it waited for, if anything; returns what still runs after the wait (none: settled).
+  async settle(label, seconds) {
+    const first = this.programs();
+    if (!first.length) return [];
+    const started = Date.now();
+    const left = await waitFor(() => !this.programs().length, { timeoutMs: seconds * 1000, what: label })
+      .then(() => [], () => this.programs());
+    if (!left.length) {
+      const waited = ((Date.now() - started) / 1000).toFixed(1);
+      console.log(`  ${label}: waited ${waited} s for ${first.map((p) => p.command).join(";")}`);
+    }
+    return left;
   }
 
   serverPids() {
