@@ -9,7 +9,7 @@ set -euo pipefail
 # The installer packages are built with wixl and finished with msitools' msibuild.
 # Xvfb gives the connector's dialog and icon tests a virtual display.
 packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps libboost1.81-dev chromium
-  firefox-esr   wixl msitools xvfb)
+  firefox-esr wixl msitools xvfb)
 # Node from another source (a newer one) counts: Debian's package only where node is missing.
 command -v node >/dev/null || packages+=(nodejs)
 # Wine's 32-bit part serves the tests' 32-bit client (as 32-bit office macros
