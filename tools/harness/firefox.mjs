@@ -35,18 +35,19 @@ const PREFERENCES = {
 };
 
 // A fresh profile each start: an old one's WebDriverBiDiServer.json would name a port long gone.
-function writeProfile(profile) {
+function writeProfile(profile, preferences) {
   rmSync(profile, { recursive: true, force: true });
   mkdirSync(profile, { recursive: true });
-  const lines = Object.entries(PREFERENCES).map(([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});`);
+  const lines = Object.entries({ ...PREFERENCES, ...preferences }).map(([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});`);
   writeFileSync(path.join(profile, "user.js"), lines.join("\n") + "\n");
 }
 
 export class Firefox {
-  static async start({ folder, url, args = [] }) {
+  // preferences: more of the profile's user.js ({name: value}).
+  static async start({ folder, url, args = [], preferences = {} }) {
     mkdirSync(folder, { recursive: true });
     const profile = path.join(folder, "firefox");
-    writeProfile(profile);
+    writeProfile(profile, preferences);
     const child = start(
       "firefox-esr",
       ["--headless", "--no-remote", "--profile", profile, "--remote-debugging-port=0", ...args, url],

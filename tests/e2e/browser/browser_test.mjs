@@ -1,7 +1,7 @@
-// The browser end-to-end cases: a web page in headless Chromium attaches to the real server (registered
-// once in this folder's Wine prefix by the case "register") through the connector, and VBScript clients
-// call it through the server.
-//   node browser_test.mjs BUILD_DIR CASE
+// The browser end-to-end cases: a web page in headless Chromium or Firefox attaches to the real server
+// (registered once in this folder's Wine prefix by the case "register") through the connector, and
+// VBScript clients call it through the server.
+//   node browser_test.mjs BUILD_DIR CASE [chromium|firefox]
 // Ports are free ones (never the connector's default); every wait is bounded; every process started here
 // is ended by its pid, and the prefix's wineserver by the case "end".
 import { writeFileSync } from "node:fs";
@@ -14,7 +14,7 @@ import {
 } from "../../../tools/harness/index.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-const [build, caseName] = process.argv.slice(2);
+const [build, caseName, browser = "chromium"] = process.argv.slice(2);
 const prefix = new WinePrefix(path.join(build, "e2e-browser-prefix"));
 const server = path.join(build, "bin", serverFile);
 const ATTACHED = 'window.vadunaTest?.state === "attached"';
@@ -26,12 +26,12 @@ async function noServerBefore() {
   await prefix.serverGone(15).catch(() => check(false, "a server of an earlier case is still running"));
 }
 
-// Static server, connector allowing the page's origin (extra arguments), Chromium on the test page, and
+// Static server, connector allowing the page's origin (extra arguments), the browser on the test page, and
 // the page attached (page 1 in the connector's log).
 async function start(context, extra = [], allowed) {
   const site = makeSite(context.work, [[path.join(here, "index.html")], [path.join(here, "page.js")]]);
   const stack = await startStack({
-    prefix, build, work: context.work, site,
+    prefix, build, work: context.work, site, browser,
     connectorArgs: (origin) => ["--allow-origin", allowed ?? origin, ...extra],
   });
   context.log = stack.log;
@@ -168,7 +168,7 @@ const cases = {
     await demandServerEnds(await leavePage(stack, 1));
   },
 
-  // connect() in Chromium rejects with the code that tells the page why: "origin-refused" from a
+  // connect() in the browser rejects with the code that tells the page why: "origin-refused" from a
   // connector that allows another origin, "not-running" for a port where nothing listens.
   async connect_refused(context) {
     const stack = await start(context, [], "http://127.0.0.1:1");
@@ -195,7 +195,7 @@ const cases = {
   },
 
   // Malformed, oversized and out-of-protocol frames and foreign handshakes, one connection each: each
-  // closes only its own connection, while the page attached in Chromium keeps working.
+  // closes only its own connection, while the page attached in the browser keeps working.
   async hostile_client(context) {
     await noServerBefore();
     const stack = await attach(context);
@@ -220,8 +220,9 @@ if (caseName === "end") {
   await prefix.end();
   process.exit(0);
 }
-await runCase(caseName, async (context) => {
+await runCase(browser === "chromium" ? caseName : `${browser}_${caseName}`, async (context) => {
   check(cases[caseName], `unknown case ${caseName}`);
+  check(["chromium", "firefox"].includes(browser), `unknown browser ${browser}`);
   await prefix.readyFor(context, { keepWarm: true });
   await cases[caseName](context);
 });
