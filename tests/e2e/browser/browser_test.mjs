@@ -2,9 +2,9 @@
 // (registered once in this folder's Wine prefix by the case "register") through the connector, and
 // VBScript clients call it through the server.
 //   node browser_test.mjs BUILD_DIR CASE [chromium|firefox]
-// Ports are free ones (never the connector's default, but for port_range, which skips when the range is
-// busy); every wait is bounded; every process started here
-// is ended by its pid, and the prefix's wineserver by the case "end".
+// Ports are free ones (never the connector's range, but in port_range, which skips when the range is
+// busy); every wait is bounded; every process started here is ended by its pid, and the prefix's
+// wineserver by the case "end".
 import { writeFileSync } from "node:fs";
 import { createServer as createHttpServer } from "node:http";
 import { createServer } from "node:net";
