@@ -1,6 +1,6 @@
 // Headless Firefox with one page, driven through one WebDriver BiDi session kept open for the run: the
-// same methods as Chromium (eval, wait, navigate, reload, close, screenshot, stop; no heap). Firefox writes the port it chose
-// for --remote-debugging-port=0 into WebDriverBiDiServer.json in its profile.
+// same methods as Chromium (eval, wait, navigate, reload, close, screenshot, stop; no heap). Firefox
+// writes the port it chose for --remote-debugging-port=0 into WebDriverBiDiServer.json in its profile.
 import { mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { writeFile } from "node:fs/promises";
 import path from "node:path";
