@@ -85,6 +85,10 @@ void Attachment::Attach(const std::shared_ptr<PageLink>& link) noexcept {
     link->Fail(failure, CloseCode::kInternalError);
     return;
   }
+  if (current_ && link->ended()) {
+    KeepCurrent(link, std::move(serverApplication));
+    return;
+  }
   // The newcomer is attached: only now does the page it replaces go.
   const std::shared_ptr<PageLink> replaced = std::exchange(current_, link);
   ComPtr<IDispatch> replacedServer = std::exchange(serverApplication_, serverApplication);
@@ -95,8 +99,26 @@ void Attachment::Attach(const std::shared_ptr<PageLink>& link) noexcept {
     log_.Write("replaced", {.page = link->number(), .previous = replaced->number()});
     Retire(replaced, std::move(replacedServer));
   }
-  if (link->ReportAttached()) log_.Write("attached", {.page = link->number()});
+  if (link->ReportAttached()) {
+    log_.Write("attached", {.page = link->number()});
+    Tell(link->origin());
+  }
   // Otherwise the page went while it was being attached: its PageEnded job detaches it.
+}
+
+// The newcomer went while the server was taking it: the server names a page that is gone. The page it was
+// to replace is handed to the server again, untold, and the newcomer's application object lets go of its
+// page. Should the server refuse it there, the page is attached through a new application object.
+void Attachment::KeepCurrent(const std::shared_ptr<PageLink>& newcomer, ComPtr<IDispatch> newcomerServer) noexcept {
+  log_.Write("replace_failed", {.page = newcomer->number(), .previous = current_->number()});
+  const ComPtr<IDispatch> page = current_->Application();
+  VARIANT argument = BorrowedObject(page.Get());
+  const HRESULT hr = page ? CallByName(serverApplication_.Get(), L"AttachAppObject", &argument) : E_UNEXPECTED;
+  Unload(newcomerServer.Get(), *newcomer);
+  if (SUCCEEDED(hr) || !page) return;  // without its application the page has ended: its PageEnded follows
+  Unload(serverApplication_.Get(), *current_);
+  serverApplication_.Reset();
+  Reattach();
 }
 
 void Attachment::Retire(const std::shared_ptr<PageLink>& replaced, ComPtr<IDispatch> replacedServer) noexcept {
@@ -125,6 +147,7 @@ void Attachment::Ended(const std::shared_ptr<PageLink>& link) noexcept {
   if (link == current_) {
     DetachFromServer();
     log_.Write("detached", {.page = link->number()});
+    Tell({});
   }
   link->DisconnectObjects();
 }
@@ -170,6 +193,16 @@ void Attachment::Leave(DetachReason reason) noexcept {
   DetachFromServer();
   leaving->DisconnectObjects();
   log_.Write("detached", {.page = leaving->number()});
+  Tell({});
+}
+
+void Attachment::Tell(const std::string& origin) noexcept {
+  if (!watch_) return;
+  try {
+    watch_(origin);
+  } catch (...) {
+    // a watcher's failure changes nothing here
+  }
 }
 
 void Attachment::DetachFromServer() noexcept {

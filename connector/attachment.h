@@ -52,6 +52,10 @@ class Attachment final : public PageSite {
   // Whether a page is attached to the server now (for /status).
   bool attached() const noexcept { return attached_.load(); }
 
+  // Told, on the attachment's thread, the origin of each page once the server has it and the page heard so,
+  // and "" once no page is attached. Set before the first page comes.
+  void Watch(std::function<void(const std::string& origin)> watch) noexcept { watch_ = std::move(watch); }
+
   // Probes the server now (queued like any other work).
   void CheckServer() noexcept;
 
@@ -68,6 +72,7 @@ class Attachment final : public PageSite {
   bool EnsureEvent(std::string& failure) noexcept;
   // A new server application object with page attached to it; false with failure set when it fails.
   bool Connect(IDispatch* page, Microsoft::WRL::ComPtr<IDispatch>& serverApplication, std::string& failure) noexcept;
+  void KeepCurrent(const std::shared_ptr<PageLink>& newcomer, Microsoft::WRL::ComPtr<IDispatch> newcomerServer) noexcept;
   void Retire(const std::shared_ptr<PageLink>& replaced, Microsoft::WRL::ComPtr<IDispatch> replacedServer) noexcept;
   void Unload(IDispatch* serverApplication, const PageLink& link) noexcept;
   void Leave(DetachReason reason) noexcept;
@@ -84,6 +89,8 @@ class Attachment final : public PageSite {
   UniqueHandle ready_;
   bool shuttingDown_ = false;
   bool reattachFailed_ = false;  // logged once until it succeeds
+  std::function<void(const std::string&)> watch_;
+  void Tell(const std::string& origin) noexcept;
 
   SerialWorker worker_;  // last: it stops, and its jobs finish, before the state above goes
 };

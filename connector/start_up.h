@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "connector/attachment.h"
 #include "connector/http_gate.h"
 #include "connector/log.h"
 #include "connector/options.h"
@@ -22,7 +23,7 @@ struct StartUpHooks {
   // Origins beyond the administrator's whose pages may connect (and then ask the user); none when not given.
   OriginPolicy::MayAsk mayAsk;
   // The site pages attach through, given the attachment; the attachment itself when not given.
-  std::function<PageSite&(PageSite& attachment)> site;
+  std::function<PageSite&(Attachment& attachment)> site;
   // On the I/O thread, once the connector listens on port.
   std::function<void(std::uint16_t port)> listening;
   // When listening fails, with the reason (already logged).

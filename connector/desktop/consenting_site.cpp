@@ -19,8 +19,8 @@ void Refuse(PageLink& link, const std::string& message, const char* code) noexce
 
 }  // namespace
 
-ConsentingSite::ConsentingSite(PageSite& attachment, SiteStore& sites, ConsentPrompt* prompt, Log& log, Watch watch)
-    : attachment_(attachment), sites_(sites), prompt_(prompt), log_(log), watch_(std::move(watch)) {}
+ConsentingSite::ConsentingSite(PageSite& attachment, SiteStore& sites, ConsentPrompt* prompt, Log& log)
+    : attachment_(attachment), sites_(sites), prompt_(prompt), log_(log) {}
 
 void ConsentingSite::AttachRequested(std::shared_ptr<PageLink> link) noexcept {
   const std::string& origin = link->origin();
@@ -81,34 +81,8 @@ void ConsentingSite::Ask(const std::shared_ptr<PageLink>& link) {
   });
 }
 
-void ConsentingSite::Attach(const std::shared_ptr<PageLink>& link) noexcept {
-  if (watch_) {
-    try {
-      {
-        const std::lock_guard hold(lock_);
-        watched_ = link;
-      }
-      watch_(link->origin());
-    } catch (...) {
-    }
-  }
-  attachment_.AttachRequested(link);
-}
+void ConsentingSite::Attach(const std::shared_ptr<PageLink>& link) noexcept { attachment_.AttachRequested(link); }
 
-void ConsentingSite::PageEnded(std::shared_ptr<PageLink> link) noexcept {
-  if (watch_) {
-    try {
-      bool watched = false;
-      {
-        const std::lock_guard hold(lock_);
-        watched = watched_.lock() == link;
-        if (watched) watched_.reset();
-      }
-      if (watched) watch_({});
-    } catch (...) {
-    }
-  }
-  attachment_.PageEnded(std::move(link));
-}
+void ConsentingSite::PageEnded(std::shared_ptr<PageLink> link) noexcept { attachment_.PageEnded(std::move(link)); }
 
 }  // namespace vaduna::connector::desktop

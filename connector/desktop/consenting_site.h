@@ -7,9 +7,7 @@
 // `origin-refused`.
 #pragma once
 
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "connector/log.h"
@@ -22,11 +20,8 @@ class SiteStore;
 
 class ConsentingSite final : public PageSite {
  public:
-  // Hears which page attaches (for the notification icon): the origin, or empty when it ended.
-  using Watch = std::function<void(const std::string& origin)>;
-
   // prompt null: nobody can be asked (origins not yet allowed are refused).
-  ConsentingSite(PageSite& attachment, SiteStore& sites, ConsentPrompt* prompt, Log& log, Watch watch = {});
+  ConsentingSite(PageSite& attachment, SiteStore& sites, ConsentPrompt* prompt, Log& log);
 
   void AttachRequested(std::shared_ptr<PageLink> link) noexcept override;
   void PageEnded(std::shared_ptr<PageLink> link) noexcept override;
@@ -39,9 +34,6 @@ class ConsentingSite final : public PageSite {
   SiteStore& sites_;
   ConsentPrompt* const prompt_;
   Log& log_;
-  const Watch watch_;
-  std::mutex lock_;
-  std::weak_ptr<PageLink> watched_;  // the last page that went to the attachment; guarded by lock_
 };
 
 }  // namespace vaduna::connector::desktop

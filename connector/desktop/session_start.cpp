@@ -54,15 +54,17 @@ int RunInSession(const Options& options, Log& log, const SessionStart& start) {
   if (start.askUser) {
     hooks.mayAsk = [&sites](std::string_view origin) { return sites.Decide(origin) != SiteDecision::kRefuse; };
   }
-  hooks.site = [&](PageSite& attachment) -> PageSite& {
-    consenting.emplace(attachment, sites, prompt ? &*prompt : nullptr, log, [&icon](const std::string& origin) {
-      if (!icon) return;
-      if (origin.empty()) {
-        icon->SetDetached();
-      } else {
-        icon->SetAttached(origin);
-      }
-    });
+  hooks.site = [&](Attachment& attachment) -> PageSite& {
+    if (icon) {
+      attachment.Watch([&icon](const std::string& origin) {
+        if (origin.empty()) {
+          icon->SetDetached();
+        } else {
+          icon->SetAttached(origin);
+        }
+      });
+    }
+    consenting.emplace(attachment, sites, prompt ? &*prompt : nullptr, log);
     return *consenting;
   };
   hooks.listening = [&](std::uint16_t port) {

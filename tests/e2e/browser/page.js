@@ -6,8 +6,8 @@
 // "attached", "detached", "failed"), reason (of a detach), error ({code,
 // message} of a failed connect()), calls (the server's GetService calls),
 // methods (every service method as it starts), running (service methods not
-// finished yet) and objects() (how many page objects the connector holds
-// references to).
+// finished yet), statuses (the connector's reports, onStatus) and objects()
+// (how many page objects the connector holds references to).
 //
 // Wine's VBScript cannot write text beyond ASCII (no ChrW), so the client
 // writes it as %uXXXX escapes: Decode turns them into text on the page, Encode
@@ -16,7 +16,7 @@
 
 import { connect, createApplication, PropertySet, Service } from "./vaduna-page.js";
 
-const test = { state: "starting", reason: null, error: null, calls: [], methods: [], running: 0, objects: () => 0 };
+const test = { state: "starting", reason: null, error: null, calls: [], methods: [], running: 0, statuses: [], objects: () => 0 };
 window.vadunaTest = test;
 
 const show = (state) => {
@@ -122,6 +122,7 @@ try {
       test.reason = reason;
       show("detached");
     },
+    onStatus: (status) => test.statuses.push(status),
   });
   test.objects = () => link.objectCount;
   show("attached");

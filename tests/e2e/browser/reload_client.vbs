@@ -3,7 +3,9 @@
 ' for the file named by its argument, which the runner makes once the
 ' reloaded page is attached. After it: the next GetService reaches the new
 ' page, and the objects of the old page raise "out of scope" without
-' disturbing the new one. Ends with "N passed, N failed".
+' disturbing the new one, also where they are handed to it: the old page's
+' set as input, output or child fails as a call on that set would, and never
+' reaches the new page. Ends with "N passed, N failed".
 Option Explicit
 
 '#include contract.vbs
@@ -15,7 +17,7 @@ Sub CheckOutOfScope(label, source)
   Check label & " source", errSource, source
 End Sub
 
-Dim app, service, oldService, oldSet, request, answer, ignored
+Dim app, service, oldService, oldSet, request, answer, parent, ignored
 
 ' The page's Encode of "Z%u00FCrich" (decoded on the page) through service: the
 ' text crosses both ways.
@@ -81,6 +83,17 @@ CheckOutOfScope "Name of the old page's service", kServiceVersionedProgId
 ignored = oldSet.GetProperty("Kept")
 CaptureError
 CheckOutOfScope "GetProperty of the old page's set", kPropertySetClassProgId
+ignored = service.InvokeMethod("Echo", oldSet, answer)
+CaptureError
+CheckOutOfScope "InvokeMethod with the old page's set as input", kServiceVersionedProgId
+ignored = service.InvokeMethod("Echo", request, oldSet)
+CaptureError
+CheckOutOfScope "InvokeMethod with the old page's set as output", kServiceVersionedProgId
+Set parent = app.NewPropertySet
+parent.AddChild oldSet
+CaptureError
+CheckOutOfScope "AddChild of the old page's set", kPropertySetClassProgId
+Check "the new set has no child after it", CLng(parent.GetChildCount), 0
 On Error GoTo 0
 
 ' ---- The new page was not disturbed by them ----
@@ -90,6 +103,7 @@ Set service = Nothing
 Set service = app.GetService("Text Service")
 Check "GetService after the old objects failed", service Is Nothing, False
 
+Set parent = Nothing
 Set request = Nothing
 Set answer = Nothing
 Set oldSet = Nothing

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@ class FakeServer final : public ServerConnection {
     made->SetMethod(L"AttachAppObject", [this, number](const std::vector<VariantValue>& args, VARIANT*) {
       Record("attach " + std::to_string(number));
       attachedObjects.push_back(args.at(0));
+      if (duringAttach) duringAttach();
       return attachResult;
     });
     made->SetMethod(L"OnUnload", [this, number](const std::vector<VariantValue>&, VARIANT*) {
@@ -64,6 +66,7 @@ class FakeServer final : public ServerConnection {
 
   HRESULT createResult = S_OK;
   HRESULT attachResult = S_OK;
+  std::function<void()> duringAttach;
   std::atomic<std::size_t> failingUpTo{0};
   std::atomic<HRESULT> probeResult{S_OK};
   std::vector<VariantValue> attachedObjects;
@@ -81,11 +84,12 @@ class AttachmentTest : public ::testing::Test {
     std::shared_ptr<PageLink> link;
   };
 
-  // A page that connected and said hello; the attachment has run its turn.
-  Page Connect(std::uint64_t number) {
+  // A page that connected (and met beforeHello) and said hello; the attachment has run its turn.
+  Page Connect(std::uint64_t number, const std::function<void(Page&)>& beforeHello = {}) {
     Page page;
     page.link = std::make_shared<PageLink>(page.socket, attachment_, log_.log(), PageLink::Settings{}, number,
                                            "http://127.0.0.1:8080");
+    if (beforeHello) beforeHello(page);
     page.link->ReceiveFrame(R"({"op":"hello","v":1,"app":{"$":"ref","id":1}})");
     attachment_.Flush();
     return page;
@@ -107,7 +111,10 @@ class AttachmentTest : public ::testing::Test {
 
 TEST_F(AttachmentTest, AttachingHandsThePagesApplicationToTheServerAndSetsTheEvent) {
   ::SetEvent(event_.get());  // left set by someone else: reset until the page is attached
+  std::vector<std::string> watched;  // what the notification icon hears
+  attachment_.Watch([&watched](const std::string& origin) { watched.push_back(origin); });
   Page page = Connect(1);
+  EXPECT_EQ(std::vector<std::string>{"http://127.0.0.1:8080"}, watched);
   EXPECT_EQ(std::vector<std::string>{"attach 1"}, server_.Calls());
   ASSERT_EQ(1u, server_.attachedObjects.size());
   EXPECT_EQ(VT_DISPATCH, server_.attachedObjects[0].vt());
@@ -123,6 +130,7 @@ TEST_F(AttachmentTest, AttachingHandsThePagesApplicationToTheServerAndSetsTheEve
   EXPECT_EQ(0, EventState());
   EXPECT_FALSE(attachment_.attached());
   EXPECT_EQ(1, server_.Made(1).RefCount()) << "the connector still holds the server's application object";
+  EXPECT_EQ((std::vector<std::string>{"http://127.0.0.1:8080", ""}), watched);
   server_.attachedObjects.clear();
 }
 
@@ -163,6 +171,24 @@ TEST_F(AttachmentTest, ANewcomerThatCannotAttachLeavesTheAttachedPageAlone) {
   }
   EXPECT_TRUE(log_.Contains("page 2 could not replace page 1, which stays attached"));
   EXPECT_EQ((std::vector<std::string>{"attach 1", "attach 2"}), server_.Calls());
+  server_.attachedObjects.clear();
+}
+
+TEST_F(AttachmentTest, ANewcomerThatGoesWhileTheServerTakesItLeavesTheAttachedPageAlone) {
+  Page first = Connect(1);
+  std::shared_ptr<PageLink> going;
+  server_.duringAttach = [&going] {
+    if (going) going->SocketClosed("closed (1000)");
+  };
+  Page newcomer = Connect(2, [&going](Page& page) { going = page.link; });
+  server_.duringAttach = nullptr;
+  EXPECT_EQ((std::vector<std::string>{"attach 1", "attach 2", "attach 1", "unload 2"}), server_.Calls());
+  EXPECT_EQ(first.link->Application().Get(), server_.attachedObjects.back().get().pdispVal) << "handed back";
+  EXPECT_FALSE(first.link->ended());
+  EXPECT_EQ(1u, first.socket->Frames().size()) << "told nothing after attached";
+  EXPECT_EQ(1, EventState());
+  EXPECT_TRUE(attachment_.attached());
+  EXPECT_TRUE(log_.Contains("page 2 could not replace page 1, which stays attached"));
   server_.attachedObjects.clear();
 }
 
