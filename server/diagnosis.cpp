@@ -1,7 +1,5 @@
 #include "server/diagnosis.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -17,9 +15,6 @@
 
 namespace vaduna {
 namespace {
-
-// How long the connector may take to accept and answer /status.
-constexpr DWORD kConnectorWaitMs = 1500;
 
 struct ProgIdEntry {
   const wchar_t* progId;
@@ -155,44 +150,6 @@ std::wstring EventState() {
                                                                   : L"exists, not set (no page is ready)";
 }
 
-void CloseSocketHandle(SOCKET socket) noexcept { ::closesocket(socket); }
-using UniqueSocket = UniqueResource<SOCKET, &CloseSocketHandle, INVALID_SOCKET>;
-
-// Asks the connector on port for /status: "not listening", "listening", or
-// "listening, a page is attached".
-std::wstring ConnectorState(unsigned short port) {
-  WSADATA data;
-  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return L"unknown (no network stack)";
-  std::wstring state = L"not listening";
-  {
-    UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const DWORD timeout = kConnectorWaitMs;
-    ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
-    if (socket && ::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-      state = L"listening";
-      const char request[] = "GET /status HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-      ::send(socket.get(), request, static_cast<int>(sizeof(request) - 1), 0);
-      std::string answer;
-      char buffer[1024];
-      for (int got; (got = ::recv(socket.get(), buffer, sizeof(buffer), 0)) > 0 && answer.size() < 16384;) {
-        answer.append(buffer, static_cast<size_t>(got));
-      }
-      if (answer.find("\"attached\":true") != std::string::npos ||
-          answer.find("\"attached\": true") != std::string::npos) {
-        state += L", a page is attached";
-      } else if (answer.find("\"attached\"") != std::string::npos) {
-        state += L", no page attached";
-      }
-    }
-  }
-  ::WSACleanup();
-  return state;
-}
-
 std::wstring OwnPath() {
   std::wstring path(MAX_PATH, L'\0');
   const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -226,7 +183,7 @@ void WriteReport(const std::wstring& report) {
 
 }  // namespace
 
-Diagnosis Diagnose(const DiagnosisOptions& options) {
+Diagnosis Diagnose() {
   Diagnosis result;
   std::wstring& out = result.report;
   const bool wine = RunningUnderWine();
@@ -273,9 +230,7 @@ Diagnosis Diagnose(const DiagnosisOptions& options) {
   out += L"\r\n  readiness event \"";
   out += contract::kReadyEventName;
   out += L"\": " + EventState() + L"\r\n";
-  const unsigned short published = ReportDesktopConnector(out);
-  const unsigned short port = published != 0 ? published : options.connectorPort;
-  out += L"  connector on 127.0.0.1:" + std::to_wstring(port) + L": " + ConnectorState(port) + L"\r\n";
+  ReportConnectorPorts(out, ReportDesktopConnector(out));
 
   result.reachable = reachableFor[0] || reachableFor[1];
   out += L"\r\nVerdict: ";
@@ -297,7 +252,7 @@ Diagnosis Diagnose(const DiagnosisOptions& options) {
 
 HRESULT RunDiagnosis() noexcept {
   return HresultBoundary([]() -> HRESULT {
-    const Diagnosis diagnosis = Diagnose(DiagnosisOptions{});
+    const Diagnosis diagnosis = Diagnose();
     WriteReport(diagnosis.report);
     return diagnosis.reachable ? S_OK : S_FALSE;
   });

@@ -3,8 +3,8 @@
 // current user's) and both registry views (64-bit and 32-bit clients): each
 // ProgID, the class it names and that class's server path, whether that file
 // exists, and the type library with its path; then whether a server process
-// runs, whether the readiness event exists and is set, and whether a page
-// connector listens. Nothing secret is shown: only names, paths and states.
+// runs, whether the readiness event exists and is set, and who answers on the
+// connectors' ports. Nothing secret is shown: only names, paths and states.
 #pragma once
 
 #include <windows.h>
@@ -14,11 +14,6 @@
 
 namespace vaduna {
 
-struct DiagnosisOptions {
-  // The connector's port (its default unless the caller knows better).
-  unsigned short connectorPort = contract::kConnectorDefaultPort;
-};
-
 // The report, and whether a client could reach the server: some scope and
 // view names a server file that exists for the application's ProgID.
 struct Diagnosis {
@@ -27,7 +22,7 @@ struct Diagnosis {
 };
 
 // Throws std::bad_alloc.
-Diagnosis Diagnose(const DiagnosisOptions& options);
+Diagnosis Diagnose();
 
 // Runs the diagnosis and writes the report to standard output (or the parent
 // console); S_OK when a client could reach the server, S_FALSE otherwise.

@@ -4,11 +4,12 @@ set -euo pipefail
 # wine brings the wine and wineserver commands, wine64-tools the IDL compiler
 # widl, libwine-dev the IDL files widl reads; procps gives the runners ps.
 # The connector builds on Boost's headers (Beast, Asio, JSON); its browser
-# test runs headless Chromium and Node (the page's static server, DevTools).
+# test runs headless Chromium and Firefox (firefox-esr, driven through WebDriver
+# BiDi) and Node (the page's static server, DevTools).
 # The installer packages are built with wixl and finished with msitools' msibuild.
 # Xvfb gives the connector's dialog and icon tests a virtual display.
 packages=(cmake ninja-build mingw-w64 wine wine64 wine64-tools libwine-dev googletest procps libboost1.81-dev chromium
-  wixl msitools xvfb)
+  firefox-esr wixl msitools xvfb)
 # Node from another source (a newer one) counts: Debian's package only where node is missing.
 command -v node >/dev/null || packages+=(nodejs)
 # Wine's 32-bit part serves the tests' 32-bit client (as 32-bit office macros

@@ -1,11 +1,11 @@
 // The demo, the project's main job (tools/run-demo.sh builds, then runs this): registers the server in a
 // Wine prefix of its own, serves the demo web application (web/demo/) on 127.0.0.1, starts the connector
 // for that origin, opens the page in headless Chromium (--no-sandbox: as root it runs no other way; the
-// page is our own, served from 127.0.0.1), waits until the page is attached, and runs the desktop
+// page is our own, served from 127.0.0.1) or, with --browser firefox, in headless Firefox, waits until the page is attached, and runs the desktop
 // VBScript client tools/demo/client.vbs against it. Then it shows what the page received, keeps a
 // screenshot of the page in the output folder, lets the page leave, watches the server end by itself,
 // stops the connector with Ctrl+C and ends every process it started (the prefix's wineserver at the end).
-//   node tools/demo/demo.mjs BUILD_DIR
+//   node tools/demo/demo.mjs BUILD_DIR [--browser chromium|firefox]
 // Ports: the static server and the connector both take a free one, so the demo never meets a connector
 // already running on the default port. Exit status 0 only when the client reported every check passed
 // and every step after it went as shown.
@@ -16,7 +16,14 @@ import {
   Failure, WinePrefix, allPassed, serverFile, check, root, runCase, runClient, startStack, waitFor, wineDiagnostics,
 } from "../harness/index.mjs";
 
-const build = path.resolve(process.argv[2] ?? path.join(root, "build"));
+const [buildArg, browserFlag, browserArg] = process.argv.slice(2);
+const browser = browserFlag === "--browser" ? browserArg : "chromium";
+const browserName = { chromium: "Chromium", firefox: "Firefox" }[browser];
+if (!browserName || (browserFlag !== undefined && browserFlag !== "--browser")) {
+  console.error("usage: node tools/demo/demo.mjs BUILD_DIR [--browser chromium|firefox]");
+  process.exit(2);
+}
+const build = path.resolve(buildArg ?? path.join(root, "build"));
 const output = path.join(build, "demo-output");
 const prefix = new WinePrefix(path.join(build, "demo-prefix"));
 const step = (text) => console.log(`\n== ${text}`);
@@ -36,20 +43,20 @@ await runCase("demo", async (context) => {
   check(registered.code === 0, `/RegServer exited with status ${registered.code}`);
   console.log("registered (exit code 0)");
 
-  step("Serving web/ on a free port, starting the connector for that origin, opening demo/index.html in Chromium");
+  step(`Serving web/ on a free port, starting the connector for that origin, opening demo/index.html in ${browserName}`);
   const stack = await startStack({
-    prefix, build, work: context.work, site: path.join(root, "web"), page: "demo/index.html",
-    browserArgs: ["--hide-scrollbars", "--window-size=1200,760"],
+    prefix, build, work: context.work, site: path.join(root, "web"), page: "demo/index.html", browser,
+    browserArgs: browser === "chromium" ? ["--hide-scrollbars", "--window-size=1200,760"] : ["--window-size=1200,760"],
   });
   context.log = stack.log;
   console.log(`serving ${stack.origin}/; connector at ${stack.connector.url} (a free port, not the default one)`);
   console.log(`pages from ${stack.origin} may attach; every other origin is refused`);
   console.log(`page ${stack.pageUrl()}`);
-  // Until the connector says attached, at most 90 s; a refusal, or Chromium or the connector ending, fails at once.
+  // Until the connector says attached, at most 90 s; a refusal, or the browser or the connector ending, fails at once.
   await waitFor(() => {
     const refusal = stack.log.first((e) => ["refused", "ended", "handshake_failed"].includes(e.event));
     check(!refusal, `the connector did not attach the page: ${JSON.stringify(refusal)}`);
-    check(stack.browser.child.alive, "Chromium ended before the page attached");
+    check(stack.browser.child.alive, `${browserName} ended before the page attached`);
     check(stack.connector.child.alive, "the connector ended before the page attached");
     return stack.log.first({ event: "attached" });
   }, { timeoutMs: 90_000, what: "the page's attachment" }).catch(async (error) => {
@@ -71,7 +78,7 @@ await runCase("demo", async (context) => {
   check(!client.timedOut, "the client did not finish within 300 s");
   check(allPassed(summary), "the client did not finish with all checks passed");
 
-  step("What the page received (window.vadunaDemo.calls, read through DevTools)");
+  step(`What the page received (window.vadunaDemo.calls, read through ${browser === "chromium" ? "DevTools" : "WebDriver BiDi"})`);
   // One line per call: number, time, service, method, input properties, result.
   const calls = await stack.browser.eval(`window.vadunaDemo.calls.map((call, i) => {
     const input = Object.entries(call.input).map(([name, value]) => name + "=" + value).join(", ");
@@ -92,7 +99,7 @@ await runCase("demo", async (context) => {
   const left = Date.now();
   for (const e of stack.log.all((e) => ["leave", "detached"].includes(e.event))) console.log(`connector: ${show(e)}`);
   await stack.browser.stop();
-  console.log("Chromium ended");
+  console.log(`${browserName} ended`);
 
   step("Waiting for the server to end by itself (5 s idle, then a 1 s pause)");
   const waited = await prefix.serverGone(30, left).catch(() => check(false, "the server was still running 30 s after the page left"));

@@ -1,11 +1,12 @@
 // Headless Chromium with one page, driven through one DevTools session kept open for the run. Every
 // browser of the harness offers the same methods (eval, wait, navigate, reload, close, screenshot, heap,
-// stop); another browser (for example one driven through WebDriver BiDi) is a class like this one.
+// stop); Firefox (firefox.mjs, driven through WebDriver BiDi) is a class like this one.
 import { mkdirSync, readFileSync } from "node:fs";
 import { writeFile } from "node:fs/promises";
 import path from "node:path";
 
 import { openTextClient } from "../websocket.mjs";
+import { Firefox } from "./firefox.mjs";
 import { pause, start, waitFor } from "./processes.mjs";
 
 const ANSWER_MS = 1000 * (Number(process.env.VADUNA_DEVTOOLS_TIMEOUT) || 30);
@@ -160,4 +161,4 @@ export class Chromium {
   }
 }
 
-export const browsers = { chromium: Chromium };
+export const browsers = { chromium: Chromium, firefox: Firefox };

@@ -3,6 +3,7 @@ export * from "./processes.mjs";
 export * from "./wine.mjs";
 export * from "./connector-log.mjs";
 export * from "./chromium.mjs";
+export * from "./firefox.mjs";
 export * from "./stack.mjs";
 export * from "./clients.mjs";
 export * from "./check.mjs";

@@ -40,11 +40,13 @@ export async function startStaticServer(work, site) {
   return { child, origin: `http://127.0.0.1:${port}` };
 }
 
-// The connector of prefix on a free port with args (--allow-origin, --call-timeout), verbose unless
-// told otherwise (a line per call costs time), its log as JSON events in work/connector.log.
-export async function startConnector(prefix, work, build, args = [], { verbose = true } = {}) {
+// The connector of prefix on a free port (port null: none given, so the first free one of the
+// connectors' range) with args (--allow-origin, --call-timeout), verbose unless told otherwise (a line
+// per call costs time), its log as JSON events in work/connector.log.
+export async function startConnector(prefix, work, build, args = [], { verbose = true, port = 0 } = {}) {
   const logFile = path.join(work, "connector.log");
-  const flags = ["--port", "0", "--log-format", "json", ...(verbose ? ["--verbose"] : []), ...args];
+  const flags = [...(port === null ? [] : ["--port", String(port)]), "--log-format", "json",
+    ...(verbose ? ["--verbose"] : []), ...args];
   const child = prefix.start(path.join(build, "bin", connectorFile), flags, {
     name: "connector",
     stdout: path.join(work, "connector.out"),
@@ -58,13 +60,12 @@ export async function startConnector(prefix, work, build, args = [], { verbose =
     },
     { timeoutMs: 60_000, what: "the connector's listening" },
   );
-  const port = listening.port;
   return {
     child,
     log,
-    port,
-    url: `ws://127.0.0.1:${port}/`,
-    status: () => connectorStatus(port),
+    port: listening.port,
+    url: `ws://127.0.0.1:${listening.port}/`,
+    status: () => connectorStatus(listening.port),
     // Ctrl+C ends the connector cleanly: status 0 and its "stopped" event.
     async stop() {
       const exit = await child.stop("SIGINT", 10_000);
@@ -77,11 +78,11 @@ export async function startConnector(prefix, work, build, args = [], { verbose =
 // Starts the static server on site, the connector and, when browser is named, that browser on the page.
 // connectorArgs: a function of the site's origin (default: allow that origin). Returns the pieces.
 export async function startStack({
-  prefix, build, work, site, connectorArgs, verbose, browser = "chromium", browserArgs, page = "index.html",
+  prefix, build, work, site, connectorArgs, verbose, port, browser = "chromium", browserArgs, page = "index.html",
 }) {
   const web = await startStaticServer(work, site);
   const args = connectorArgs ? connectorArgs(web.origin) : ["--allow-origin", web.origin];
-  const connector = await startConnector(prefix, work, build, args, { verbose });
+  const connector = await startConnector(prefix, work, build, args, { verbose, port });
   const stack = {
     web,
     origin: web.origin,

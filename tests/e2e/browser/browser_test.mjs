@@ -1,10 +1,12 @@
-// The browser end-to-end cases: a web page in headless Chromium attaches to the real server (registered
-// once in this folder's Wine prefix by the case "register") through the connector, and VBScript clients
-// call it through the server.
-//   node browser_test.mjs BUILD_DIR CASE
-// Ports are free ones (never the connector's default); every wait is bounded; every process started here
-// is ended by its pid, and the prefix's wineserver by the case "end".
+// The browser end-to-end cases: a web page in headless Chromium or Firefox attaches to the real server
+// (registered once in this folder's Wine prefix by the case "register") through the connector, and
+// VBScript clients call it through the server.
+//   node browser_test.mjs BUILD_DIR CASE [chromium|firefox]
+// Ports are free ones (never the connector's range, but in port_range, which skips when the range is
+// busy); every wait is bounded; every process started here is ended by its pid, and the prefix's
+// wineserver by the case "end".
 import { writeFileSync } from "node:fs";
+import { createServer as createHttpServer } from "node:http";
 import { createServer } from "node:net";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
@@ -12,11 +14,12 @@ import { fileURLToPath } from "node:url";
 import { contract } from "../../../tools/contract.mjs";
 
 import {
-  Client, WinePrefix, serverFile, allPassed, check, inRange, pause, run, runCase, runClient, makeSite, startStack, winPath,
+  Client, WinePrefix, browsers, serverFile, allPassed, check, inRange, pause, run, runCase, runClient, makeSite,
+  startStack, winPath,
 } from "../../../tools/harness/index.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-const [build, caseName] = process.argv.slice(2);
+const [build, caseName, browser = "chromium"] = process.argv.slice(2);
 const prefix = new WinePrefix(path.join(build, "e2e-browser-prefix"));
 const server = path.join(build, "bin", serverFile);
 const ATTACHED = 'window.vadunaTest?.state === "attached"';
@@ -28,13 +31,14 @@ async function noServerBefore() {
   await prefix.serverGone(15).catch(() => check(false, "a server of an earlier case is still running"));
 }
 
-// Static server, connector allowing the page's origin (extra arguments), Chromium on the test page, and
+// Static server, connector allowing the page's origin (extra arguments), the browser on the test page, and
 // the page attached (page 1 in the connector's log).
-async function start(context, extra = [], allowed) {
+async function start(context, extra = [], allowed, more = {}) {
   const site = makeSite(context.work, [[path.join(here, "index.html")], [path.join(here, "page.js")]]);
   const stack = await startStack({
-    prefix, build, work: context.work, site,
+    prefix, build, work: context.work, site, browser,
     connectorArgs: (origin) => ["--allow-origin", allowed ?? origin, ...extra],
+    ...more,
   });
   context.log = stack.log;
   return stack;
@@ -104,7 +108,10 @@ const cases = {
     check(record === '["GetService Text Service,GetService Text Service,GetService Payroll Service,GetService Zürich 東京",1]',
       `the page recorded other calls: ${record}`);
     const left = await leavePage(stack, 1);
-    check(stack.log.first({ event: "leave", page: 1 }), "the page did not say detach");
+    // Firefox closes the page's WebSocket (1001, going away) as the page unloads, before the detach that the
+    // page sends in pagehide goes out; the connector detaches it all the same.
+    check(stack.log.first(browser === "chromium" ? { event: "leave", page: 1 }
+      : (e) => e.event === "ended" && e.page === 1 && e.message.includes("(1001)")), "the page did not say detach");
     await demandServerEnds(left);
     await stack.connector.stop();
   },
@@ -232,7 +239,7 @@ const cases = {
     await demandServerEnds(await leavePage(stack, 1));
   },
 
-  // connect() in Chromium rejects with the code that tells the page why: "origin-refused" from a
+  // connect() in the browser rejects with the code that tells the page why: "origin-refused" from a
   // connector that allows another origin, "not-running" for a port where nothing listens.
   async connect_refused(context) {
     const stack = await start(context, [], "http://127.0.0.1:1");
@@ -259,7 +266,7 @@ const cases = {
   },
 
   // Malformed, oversized and out-of-protocol frames and foreign handshakes, one connection each: each
-  // closes only its own connection, while the page attached in Chromium keeps working.
+  // closes only its own connection, while the page attached in the browser keeps working.
   async hostile_client(context) {
     await noServerBefore();
     const stack = await attach(context);
@@ -277,15 +284,61 @@ const cases = {
     await demandServerEnds(await leavePage(stack, 1));
     await stack.connector.stop();
   },
+  // Another user's connector holds the range's first port: a connector started without --port takes the
+  // next one and says so, and connect() without a url passes the other user's and attaches to it. With
+  // no connector of this user, connect() fails naming every port it tried.
+  async port_range(context) {
+    const { defaultPort: first, portCount, statusService } = contract.connector;
+    const other = await listen(first, (request, answer) => {
+      const origin = request.headers.origin ?? "*";
+      answer.writeHead(403, { "Content-Type": "application/json", "Access-Control-Allow-Origin": origin });
+      answer.end(JSON.stringify({ service: statusService, refused: "other-user" }));
+    });
+    const next = other && (await listen(first + 1));
+    if (!next) {
+      console.log(`skipped: port ${other ? first + 1 : first} of the connectors' range is busy on this machine`);
+      other?.close();
+      return 77;
+    }
+    await new Promise((resolve) => next.close(resolve));
+    context.cleanups.push(() => other.close());
+    await noServerBefore();
+    const stack = await start(context, [], undefined, { port: null, browser: null });
+    check(stack.connector.port === first + 1, `the connector listens on ${stack.connector.port}, not on ${first + 1}`);
+    check(stack.log.first({ event: "port_taken", port: first }), "the connector did not say the first port was taken");
+    stack.browser = await browsers[browser].start({ folder: context.work, url: `${stack.origin}/index.html` });
+    await stack.log.waitFor({ event: "attached", page: 1 }, 120, "attach of the page that searched the range");
+    check(await stack.browser.wait(ATTACHED, 30), "the page does not report itself attached");
+    await demandServerEnds(await leavePage(stack, 1));
+    await stack.connector.stop();
+
+    await stack.browser.navigate(`${stack.origin}/index.html`);
+    const ports = Array.from({ length: portCount }, (_, i) => first + i).join(", ");
+    const outcome = await stack.browser.wait(`window.vadunaTest?.state === 'failed' &&
+      [vadunaTest.error.code, vadunaTest.error.message]`, 60);
+    console.log(`without a connector of this user: ${JSON.stringify(outcome)}`);
+    check(outcome[0] === "not-running" && outcome[1].includes(`ports ${ports}`) &&
+      outcome[1].includes(`another user's connector on ${first}`), `the failure does not name the ports tried`);
+  },
 };
+
+// An HTTP server on 127.0.0.1:port (answering with answer), or null when the port is busy.
+function listen(port, answer = (request, response) => response.end()) {
+  return new Promise((resolve) => {
+    const server = createHttpServer(answer);
+    server.once("error", () => resolve(null));
+    server.listen(port, "127.0.0.1", () => resolve(server));
+  });
+}
 
 if (caseName === "end") {
   // The fixture's clean-up: the prefix's wineserver and the services it started end with the cases.
   await prefix.end();
   process.exit(0);
 }
-await runCase(caseName, async (context) => {
+await runCase(browser === "chromium" ? caseName : `${browser}_${caseName}`, async (context) => {
   check(cases[caseName], `unknown case ${caseName}`);
+  check(["chromium", "firefox"].includes(browser), `unknown browser ${browser}`);
   await prefix.readyFor(context, { keepWarm: true });
-  await cases[caseName](context);
+  return cases[caseName](context);
 });

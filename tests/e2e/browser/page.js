@@ -1,14 +1,13 @@
 // The page of the browser end-to-end tests. It attaches a "Text Service" (and a
 // second service whose name is beyond ASCII) to the server through the page
-// connector (URL from ?bridge=ws://127.0.0.1:PORT/) and records what it
-// receives; window.vadunaTest lets the tests read it through the DevTools
-// protocol: state ("connecting", "attached", "detached", "failed"), reason (of
-// a detach), error ({code, message} of a failed connect()), calls (the
-// server's GetService calls), methods (every service method as it starts),
-// running (service methods not finished yet), statuses (the connector's
-// reports, onStatus) and objects() (how many page objects the connector holds
-// references to).
-
+// connector (URL from ?bridge=ws://127.0.0.1:PORT/, else the connectors' range
+// searched) and records what it receives; window.vadunaTest lets the tests read
+// it through the DevTools protocol or WebDriver BiDi: state ("connecting",
+// "attached", "detached", "failed"), reason (of a detach), error ({code,
+// message} of a failed connect()), calls (the server's GetService calls),
+// methods (every service method as it starts), running (service methods not
+// finished yet), statuses (the connector's reports, onStatus) and objects()
+// (how many page objects the connector holds references to).
 //
 // Wine's VBScript cannot write text beyond ASCII (no ChrW), so the client
 // writes it as %uXXXX escapes: Decode turns them into text on the page, Encode
@@ -118,7 +117,7 @@ const bridge = new URLSearchParams(location.search).get("bridge");
 show("connecting");
 try {
   const link = await connect(page, {
-    url: bridge,
+    url: bridge ?? undefined, // none: the connectors' ports are searched
     onDetach(reason) {
       test.reason = reason;
       show("detached");
