@@ -4,7 +4,7 @@
 //   xvfb-run node consent_test.mjs BUILD_DIR
 // One case in steps, each on what the one before left: a Deny (remembered) of two pages of the origin
 // asked in one dialog; --forget-site, then an Allow; a restarted connector attaches the remembered site
-// without a dialog; with the machine policy's PromptForSites 0 an unknown site is refused unasked.
+// without a dialog; with the machine policy that turns asking off an unknown site is refused unasked.
 import { existsSync, readdirSync, rmSync } from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
