@@ -195,8 +195,8 @@ LONG ServerObjectBase::EnsureWrapperId() noexcept {
   return expected;
 }
 
-HRESULT ServerObjectBase::BindScriptObject(ServerObjectBase* owner, IUnknown* handleValue,
-                                           IDispatch* script) noexcept {
+HRESULT ServerObjectBase::BindScriptObject(ServerObjectBase* owner, IUnknown* handleValue, IDispatch* script,
+                                           ULONG generation) noexcept {
   VADUNA_RETURN_IF_NULL(owner, handleValue, script);
   if (IsServerObject(script)) return E_INVALIDARG;
 
@@ -209,8 +209,8 @@ HRESULT ServerObjectBase::BindScriptObject(ServerObjectBase* owner, IUnknown* ha
     replaced = std::move(script_);
     script_ = bound;
     scriptIdentity_ = identity;
+    pageGeneration_.store(generation);
   }
-  pageGeneration_.store(context_.attachment.Generation());
   replaced.reset();  // released outside the lock
 
   const LONG handle = EnsureWrapperId();
@@ -266,7 +266,7 @@ bool IsServerObject(IUnknown* object) noexcept {
 }
 
 HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
-                           REFIID iid, void** out) noexcept {
+                           ULONG generation, REFIID iid, void** out) noexcept {
   VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
   if (IsServerObject(script)) return E_INVALIDARG;
@@ -281,12 +281,12 @@ HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObject
   *out = handedOut;
   // The handle member names the wrapper's own dual interface. A binding
   // that fails (no script object) leaves an unbound wrapper.
-  wrapper->BindScriptObject(owner, wrapper->DualPointer(), script);
+  wrapper->BindScriptObject(owner, wrapper->DualPointer(), script, generation);
   return S_OK;
 }
 
 HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
-                         REFIID iid, void** out) noexcept {
+                         ULONG generation, REFIID iid, void** out) noexcept {
   VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
   VADUNA_RETURN_IF_NULL(script);
@@ -299,7 +299,7 @@ HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBa
     return held->QueryInterface(iid, out);
   }
   if (owner == nullptr) return S_FALSE;
-  return CreateBoundWrapper(context, kind, owner, script, iid, out);
+  return CreateBoundWrapper(context, kind, owner, script, generation, iid, out);
 }
 
 IUnknown* FindWrapper(ServerContext& context, IDispatch* script, ObjectKind kind) noexcept {

@@ -204,6 +204,99 @@ TEST_F(FaultTest, OnlyTheCurrentPagesDeathUnloadsItAndOrdinaryFailuresStaySilent
   newApp.Reset();
 }
 
+// Every way an object is wrapped, from a page object whose member replaces
+// the page before it answers: the wrapper belongs to the page that answered,
+// so its disconnection leaves the live page attached.
+TEST_F(FaultTest, AnAnswerFromAPageReplacedBeforeTheBindBelongsToThatPage) {
+  using Wrap = std::function<ComPtr<IUnknown>(FakeScriptObject* oldPage, const FakeScriptObject::Method& answer)>;
+  const std::pair<const char*, Wrap> paths[] = {
+      {"GetService",
+       [&](FakeScriptObject* oldPage, const FakeScriptObject::Method& answer) {
+         oldPage->SetMethod(L"GetService", answer);
+         ComPtr<IVadunaService> service;
+         EXPECT_EQ(GetService(app_.Get(), L"Orders", service.GetAddressOf()), S_OK);
+         return ComPtr<IUnknown>(service);
+       }},
+      {"NewPropertySet",
+       [&](FakeScriptObject* oldPage, const FakeScriptObject::Method& answer) {
+         oldPage->SetMethod(L"NewPropertySet", answer);
+         ComPtr<IVadunaPropertySet> set;
+         EXPECT_EQ(app_->NewPropertySet(set.GetAddressOf()), S_OK);
+         return ComPtr<IUnknown>(set);
+       }},
+      {"GetChild",
+       [&](FakeScriptObject* oldPage, const FakeScriptObject::Method& answer) {
+         FakeScriptObject* parentScript = NewScriptObject();
+         parentScript->SetMethod(L"GetChild", answer);
+         oldPage->SetMethod(L"NewPropertySet", ReturnsObject(parentScript));
+         ComPtr<IVadunaPropertySet> parent;
+         ComPtr<IVadunaPropertySet> child;
+         EXPECT_EQ(app_->NewPropertySet(parent.GetAddressOf()), S_OK);
+         EXPECT_EQ(parent->GetChild(0, child.GetAddressOf()), S_OK);
+         return ComPtr<IUnknown>(child);
+       }},
+      {"output of InvokeMethod",
+       [&](FakeScriptObject* oldPage, const FakeScriptObject::Method& answer) {
+         FakeScriptObject* serviceScript = NewScriptObject();
+         serviceScript->SetMethod(L"InvokeMethod", answer);
+         oldPage->SetMethod(L"GetService", ReturnsObject(serviceScript));
+         oldPage->SetMethod(L"NewPropertySet", ReturnsObject(NewScriptObject()));
+         ComPtr<IVadunaService> service;
+         ComPtr<IVadunaPropertySet> input;
+         ComPtr<IVadunaPropertySet> output = UnboundSet();
+         EXPECT_EQ(GetService(app_.Get(), L"Orders", service.GetAddressOf()), S_OK);
+         EXPECT_EQ(app_->NewPropertySet(input.GetAddressOf()), S_OK);
+         UniqueBstr method(::SysAllocString(L"Query"));
+         VARIANT_BOOL done = VARIANT_FALSE;
+         EXPECT_EQ(service->InvokeMethod(method.get(), input.Get(), output.Get(), &done), S_OK);
+         EXPECT_EQ(done, VARIANT_TRUE);
+         return ComPtr<IUnknown>(output);
+       }},
+  };
+  for (const HRESULT gone : {CO_E_OBJNOTCONNECTED, RPC_E_DISCONNECTED}) {
+    for (const auto& [name, wrap] : paths) {
+      SCOPED_TRACE(::testing::Message() << name << " " << std::hex << gone);
+      FakeScriptObject* oldPage = AttachPage();
+      ComPtr<IVadunaHTMLApplication> newApp = NewApplication();
+      FakeScriptObject* newPage = NewFake();
+      newPage->SetMethodResult(L"IsReady", Bool(true));
+      newPage->SetMethod(L"GetService", ReturnsObject(NewScriptObject()));
+      FakeScriptObject* answered = NewScriptObject();
+      answered->SetMethodResult(L"Name", Empty(), gone);
+      answered->SetMethodResult(L"GetType", Empty(), gone);
+      ComPtr<IUnknown> wrapper = wrap(oldPage, [&](const std::vector<VariantValue>&, VARIANT* result) {
+        EXPECT_EQ(newApp->AttachAppObject(newPage), S_OK);  // the page reloads as this one answers
+        *result = HeldObject(answered).release();
+        return S_OK;
+      });
+      ASSERT_NE(wrapper, nullptr);
+
+      ComPtr<IVadunaService> service;
+      ComPtr<IVadunaPropertySet> set;
+      UniqueBstr text;
+      const HRESULT failed = SUCCEEDED(wrapper.As(&service)) ? service->Name(text.put()) : [&] {
+        EXPECT_EQ(wrapper.As(&set), S_OK);
+        return set->GetType(text.put());
+      }();
+      EXPECT_EQ(failed, kDispException);
+      EXPECT_EQ(ErrorCode(wrapper.Get()), 202);
+      EXPECT_EQ(Attachment().CurrentApp().get(), newPage);
+      VARIANT_BOOL ready = VARIANT_FALSE;
+      EXPECT_EQ(newApp->IsReady(&ready), S_OK);
+      EXPECT_EQ(ready, VARIANT_TRUE);
+      ComPtr<IVadunaService> next;
+      EXPECT_EQ(GetService(newApp.Get(), L"Orders", next.GetAddressOf()), S_OK);
+      EXPECT_NE(next, nullptr);
+
+      next.Reset();
+      service.Reset();
+      set.Reset();
+      wrapper.Reset();
+      EXPECT_EQ(newApp->OnUnload(), S_OK);
+    }
+  }
+}
+
 TEST_F(FaultTest, AnEarlierPagesOnUnloadLeavesThePageThatReplacedItAlone) {
   FakeScriptObject* first = AttachPage();
   ComPtr<IVadunaHTMLApplication> secondApp = NewApplication();
@@ -354,9 +447,8 @@ TEST_F(FaultTest, ADuplicatesCleanUpLeavesTheHandleOfTheWrapperThatLives) {
   FakeScriptObject* script = NewScriptObject();
   ComPtr<IVadunaHTMLApplication> otherOwner = NewApplication();
   ComPtr<IVadunaPropertySet> older = UnboundSet();
-  ASSERT_EQ(ServerObjectOf(older.Get())
-                ->BindScriptObject(static_cast<ApplicationObject*>(ServerObjectOf(otherOwner.Get())), older.Get(), script),
-            S_OK);
+  auto* const other = static_cast<ApplicationObject*>(ServerObjectOf(otherOwner.Get()));
+  ASSERT_EQ(ServerObjectOf(older.Get())->BindScriptObject(other, older.Get(), script, 0), S_OK);
   ComPtr<IVadunaPropertySet> live = BoundSet(script);  // the handle now names this one
   const LONG liveHandle = HandleOf(*script);
   older.Reset();
