@@ -551,6 +551,19 @@ T* Referent(T value) {
   return block;
 }
 
+// value behind depth levels of VT_BYREF | VT_VARIANT, each level's storage
+// from the task allocator.
+VARIANT Chain(VARIANT value, int depth, std::vector<void*>* referents) {
+  for (int level = 0; level < depth; ++level) {
+    VARIANT* const referent = Referent(value);
+    referents->push_back(referent);
+    value = EmptyValue();
+    value.vt = VT_BYREF | VT_VARIANT;
+    value.pvarVal = referent;
+  }
+  return value;
+}
+
 TEST_F(FaultTest, ReferencedAnswersAreReadThroughAndTheirStorageFreed) {
   // The runtime keeps a spy until every block allocated under it is freed:
   // it outlives the test.
@@ -608,6 +621,23 @@ TEST_F(FaultTest, ReferencedAnswersAreReadThroughAndTheirStorageFreed) {
   EXPECT_EQ(set->GetChild(0, childSet.GetAddressOf()), S_OK);
   EXPECT_NE(childSet, nullptr);
   childSet.Reset();
+
+  for (const int depth : {2, 3, 4}) {
+    SCOPED_TRACE(::testing::Message() << "a string and an object behind " << depth << " references");
+    script->SetMethod(L"GetValue", [&](const std::vector<VariantValue>&, VARIANT* result) {
+      *result = Chain(BorrowedString(::SysAllocString(L"deep")), depth, &referents);
+      return S_OK;
+    });
+    EXPECT_EQ(set->GetValue(value.put()), S_OK);
+    EXPECT_STREQ(value.get(), L"deep");
+    script->SetMethod(L"GetChild", [&](const std::vector<VariantValue>&, VARIANT* result) {
+      *result = Chain(HeldObject(child).release(), depth, &referents);
+      return S_OK;
+    });
+    EXPECT_EQ(set->GetChild(0, childSet.GetAddressOf()), S_OK);
+    EXPECT_NE(childSet, nullptr);  // the fixture checks that child's count comes back
+    childSet.Reset();
+  }
 
   for (void* referent : referents) EXPECT_TRUE(watch.Freed(referent));
   const HRESULT revoked = ::CoRevokeMallocSpy();  // deferred while blocks are out
