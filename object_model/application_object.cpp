@@ -103,11 +103,14 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::AttachAppObject(IDispatch* pJSAppOb
   if (IsServerObject(pJSAppObject)) return E_INVALIDARG;
   HRESULT hr = S_OK;
   IDispatch* earlier = nullptr;
+  // An app the record alone held goes after the lock: its release calls into
+  // a page, which may call back into this object on another thread.
+  ComPtr<IDispatch> abandoned;
   {
     // The shared record and attachedApp_ change together: two attaches
     // through this object must leave both naming the same app.
     SrwExclusive hold(lock_);
-    hr = Context().attachment.Attach(pJSAppObject, this);
+    hr = Context().attachment.Attach(pJSAppObject, this, &abandoned);
     earlier = std::exchange(attachedApp_, pJSAppObject);  // shares the reference Attach took
   }
   // This object's earlier attachment was just replaced in the shared record

@@ -202,8 +202,8 @@ HRESULT ServerObjectBase::BindScriptObject(ServerObjectBase* owner, IUnknown* ha
 
   ScriptRef bound(script);
   IUnknown* const identity = IdentityOf(script);
+  ScriptRef replaced;  // released after the gate, never while holding it
   const WrapGate gate(context_.gates, identity);
-  ScriptRef replaced;
   {
     SrwExclusive hold(lock_);
     replaced = std::move(script_);
@@ -211,7 +211,6 @@ HRESULT ServerObjectBase::BindScriptObject(ServerObjectBase* owner, IUnknown* ha
     scriptIdentity_ = identity;
     pageGeneration_.store(generation);
   }
-  replaced.reset();  // released outside the lock
 
   const LONG handle = EnsureWrapperId();
   if (handle != 0) WriteHandle(bound, handle);
@@ -250,8 +249,12 @@ void ServerObjectBase::CleanUp() noexcept {
   }
   if (!script || id == 0) return;
   // The handle is reset only while it names this wrapper: a duplicate that
-  // goes must not erase the handle of the wrapper that lives.
-  const WrapGate gate(context_.gates, identity);
+  // goes must not erase the handle of the wrapper that lives. A gate held by
+  // another thread is not waited for (its holder may be waiting for this
+  // release): the handle then keeps an id that no live wrapper has, which
+  // finds nothing, as ids never come back.
+  const WrapGate gate(context_.gates, identity, WrapGate::NoWait{});
+  if (!gate.held()) return;
   UniqueVariant current;
   const std::optional<LONG> handle = HandleValue(script.GetMember(script::kHandleMember, current.get()), *current.get());
   if (handle != id) return;

@@ -7,6 +7,14 @@
 namespace vaduna {
 
 WrapGate::WrapGate(WrapGates& gates, IUnknown* identity) noexcept : gates_(gates), identity_(nullptr) {
+  Enter(identity, true);
+}
+
+WrapGate::WrapGate(WrapGates& gates, IUnknown* identity, NoWait) noexcept : gates_(gates), identity_(nullptr) {
+  Enter(identity, false);
+}
+
+void WrapGate::Enter(IUnknown* identity, bool wait) noexcept {
   if (identity == nullptr) return;
   const DWORD self = ::GetCurrentThreadId();
   SrwExclusive hold(gates_.lock_);
@@ -15,6 +23,10 @@ WrapGate::WrapGate(WrapGates& gates, IUnknown* identity) noexcept : gates_(gates
     gate = &gates_.gates_[identity];
   } catch (const std::bad_alloc&) {
     return;  // without memory for a gate the call goes on ungated
+  }
+  if (!wait && gate->depth != 0 && gate->holder != self) {
+    if (gate->users == 0) gates_.gates_.erase(identity);  // made just now for this look
+    return;
   }
   ++gate->users;
   while (gate->depth != 0 && gate->holder != self) {

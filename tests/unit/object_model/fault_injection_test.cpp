@@ -714,5 +714,93 @@ TEST_F(FaultTest, PageMembersThatCallBackNeitherDeadlockNorUnbalanceCounts) {
   serviceScript->ClearCalls();
 }
 
+// A page object that runs a hook when its last reference goes, as a page
+// whose teardown calls back into the server.
+class HookedPage final : public ComObject<IDispatch> {
+ public:
+  explicit HookedPage(std::function<void()> hook) : hook_(std::move(hook)) {}
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+
+ private:
+  void FinalRelease() noexcept override {
+    hook_();
+    delete this;
+  }
+  std::function<void()> hook_;
+};
+
+// A page host that serves the server's call on one thread and makes its own
+// calls into the server on another, waiting for them: nothing the server
+// holds across its call into the page, or across a release, may be wanted by
+// that callback. The wait is bounded, so a deadlock fails the case instead of
+// hanging the run.
+TEST_F(FaultTest, ACallbackOnAnotherThreadNeitherDeadlocksNorUnbalancesCounts) {
+  UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread callback;
+  bool inTime = false;
+  const auto onAnotherThread = [&](std::function<void()> work) {
+    ::ResetEvent(done.get());
+    callback = std::thread([work = std::move(work), event = done.get()] {
+      work();
+      ::SetEvent(event);
+    });
+    inTime = ::WaitForSingleObject(done.get(), 5000) == WAIT_OBJECT_0;
+  };
+
+  SCOPED_TRACE("a child change of a set whose duplicate wrapper goes meanwhile");
+  FakeScriptObject* parentScript = NewScriptObject();
+  parentScript->SetMethodResult(L"GetChildCount", I4(1));
+  ComPtr<IVadunaPropertySet> child = BoundSet(NewFake());
+  ComPtr<IVadunaPropertySet> parent = BoundSet(parentScript);
+  const LONG locks = TestModule().LockCount();
+  const LONG parentCount = CountOf(parent.Get());
+  long index = 0;
+  VARIANT_BOOL changed = VARIANT_FALSE;
+  const std::pair<const wchar_t*, std::function<HRESULT()>> changes[] = {
+      {L"AddChild", [&] { return parent->AddChild(child.Get(), &index); }},
+      {L"InsertChildAt", [&] { return parent->InsertChildAt(child.Get(), 0, &changed); }},
+      {L"RemoveChild", [&] { return parent->RemoveChild(0, &changed); }},
+  };
+  for (const auto& [member, change] : changes) {
+    SCOPED_TRACE(::testing::Message() << member);
+    ComPtr<IVadunaHTMLApplication> otherOwner = NewApplication();
+    ComPtr<IVadunaPropertySet> duplicate = UnboundSet();
+    auto* const other = static_cast<ApplicationObject*>(ServerObjectOf(otherOwner.Get()));
+    ASSERT_EQ(ServerObjectOf(duplicate.Get())->BindScriptObject(other, duplicate.Get(), parentScript, 0), S_OK);
+    parentScript->SetMethod(member, [&](const std::vector<VariantValue>&, VARIANT* result) {
+      onAnotherThread([&] {
+        duplicate.Reset();
+        otherOwner.Reset();  // takes the duplicate along: its clean-up meets the parent's gate
+      });
+      *result = BoolValue(true);
+      return S_OK;
+    });
+    EXPECT_EQ(change(), S_OK);
+    callback.join();
+    EXPECT_TRUE(inTime);
+    EXPECT_EQ(TestModule().LockCount(), locks);
+    EXPECT_EQ(CountOf(parent.Get()), parentCount);
+  }
+
+  SCOPED_TRACE("an attach that gives back a page whose teardown unloads through the attaching object");
+  ComPtr<IVadunaHTMLApplication> firstOwner = NewApplication();
+  {
+    ComPtr<HookedPage> page =
+        MakeObject<HookedPage>([&] { onAnotherThread([&] { EXPECT_EQ(app_->OnUnload(), S_OK); }); });
+    EXPECT_TRUE(SUCCEEDED(firstOwner->AttachAppObject(page.Get())));
+  }
+  firstOwner.Reset();  // the page stays attached, the record its only holder
+  EXPECT_TRUE(SUCCEEDED(app_->AttachAppObject(NewFake())));
+  callback.join();
+  EXPECT_TRUE(inTime);
+  EXPECT_FALSE(Attachment().IsAttached());
+  parentScript->ClearCalls();
+}
+
 }  // namespace
 }  // namespace vaduna::test
