@@ -24,10 +24,8 @@ void WrapGate::Enter(IUnknown* identity, bool wait) noexcept {
   } catch (const std::bad_alloc&) {
     return;  // without memory for a gate the call goes on ungated
   }
-  if (!wait && gate->depth != 0 && gate->holder != self) {
-    if (gate->users == 0) gates_.gates_.erase(identity);  // made just now for this look
-    return;
-  }
+  // A busy gate has users, so its entry stays for them.
+  if (!wait && gate->depth != 0 && gate->holder != self) return;
   ++gate->users;
   while (gate->depth != 0 && gate->holder != self) {
     ::SleepConditionVariableSRW(&gates_.freed_, &gates_.lock_, INFINITE, 0);

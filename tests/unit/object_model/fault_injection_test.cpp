@@ -1,8 +1,9 @@
 // Faults that a client or a page can cause, injected through fakes: the
 // server's own objects handed back as script objects, a page whose process
-// is gone, a page that unloads during the readiness wait, two pages, many
-// threads wrapping one script object, referenced answers, and page members
-// that call back into the server.
+// is gone, a page that unloads during the readiness wait or is replaced while
+// it answers, two pages, many threads wrapping one script object, referenced
+// answers, and page members that call back into the server, on the calling
+// thread or on another.
 #include <objbase.h>
 
 #include <barrier>
