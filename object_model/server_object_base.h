@@ -124,9 +124,10 @@ class ServerObjectBase : public ObjectBase {
 bool IsServerObject(IUnknown* object) noexcept;
 
 // A new wrapper of kind (service or property set), asked for iid and bound
-// to script, the answer of page generation, under owner; *out receives the caller's reference. E_OUTOFMEMORY,
-// or the QueryInterface failure, leaves *out null and no wrapper behind. A
-// null script leaves the wrapper unbound: it answers message 202.
+// to script, the answer of page generation, under owner; *out receives the
+// caller's reference. E_OUTOFMEMORY, or the QueryInterface failure, leaves
+// *out null and no wrapper behind. A null script leaves the wrapper unbound:
+// it answers message 202.
 // E_INVALIDARG, and no wrapper, for one of this server's own objects.
 HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
                            ULONG generation, REFIID iid, void** out) noexcept;
