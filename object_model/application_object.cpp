@@ -61,7 +61,7 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::GetService(BSTR serviceName, IVadun
   ComPtr<IDispatch> service = TestedObjectValue(*result.get());
   result.put();  // the service is held by our own reference from here
   if (!service) return S_OK;  // not an object, or a null one: no service
-  return WrapScriptObject(Context(), ObjectKind::Service, this, service.Get(), ppService);
+  return WrapScriptObject(Context(), ObjectKind::Service, this, service.Get(), page.generation, ppService);
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::NewPropertySet(IVadunaPropertySet** pPropSet) {
@@ -77,7 +77,8 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::NewPropertySet(IVadunaPropertySet**
   // Without an object in the answer the client holds a property set without
   // a script object, which answers message 202. result is cleared on
   // leaving: the wrapper holds its own reference.
-  return CreateBoundWrapper(Context(), ObjectKind::PropertySet, this, TestedObjectValue(*result.get()), pPropSet);
+  return CreateBoundWrapper(Context(), ObjectKind::PropertySet, this, TestedObjectValue(*result.get()),
+                            page.generation, pPropSet);
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::IsReady(VARIANT_BOOL* pBool) {
@@ -102,11 +103,14 @@ HRESULT STDMETHODCALLTYPE ApplicationObject::AttachAppObject(IDispatch* pJSAppOb
   if (IsServerObject(pJSAppObject)) return E_INVALIDARG;
   HRESULT hr = S_OK;
   IDispatch* earlier = nullptr;
+  // An app the record alone held goes after the lock: its release calls into
+  // a page, which may call back into this object on another thread.
+  ComPtr<IDispatch> abandoned;
   {
     // The shared record and attachedApp_ change together: two attaches
     // through this object must leave both naming the same app.
     SrwExclusive hold(lock_);
-    hr = Context().attachment.Attach(pJSAppObject, this);
+    hr = Context().attachment.Attach(pJSAppObject, this, &abandoned);
     earlier = std::exchange(attachedApp_, pJSAppObject);  // shares the reference Attach took
   }
   // This object's earlier attachment was just replaced in the shared record

@@ -18,7 +18,7 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::AddChild(IVadunaPropertySet* pChild
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   ScriptRef child;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
-  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PassedPropertySet(pChild)));
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PageGeneration(), PassedPropertySet(pChild)));
 
   // Adding and counting are one step among the server's changes of these
   // children: the index answered is the one of the child added here.
@@ -49,7 +49,7 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::InsertChildAt(IVadunaPropertySet* p
   VADUNA_RETURN_IF_FAILED(ScriptForCall(&scriptSet));
   ScriptRef child;
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pChild, &child));
-  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PassedPropertySet(pChild)));
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PageGeneration(), PassedPropertySet(pChild)));
 
   const WrapGate gate(Context().gates, ScriptIdentity());
   const VARIANT first = BorrowedObject(child.get());
@@ -87,9 +87,10 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::GetChild(long index, IVadunaPropert
   const ScriptRef child(found);
   result.put();
   // The wrapper that already names the child, or a new one under this set's
-  // owner; an orphaned set has no owner to bind one (null and S_FALSE).
+  // owner, of this set's page; an orphaned set has no owner to bind one
+  // (null and S_FALSE).
   const OwnerRef owner(*this);
-  return WrapScriptObject(Context(), ObjectKind::PropertySet, owner.get(), child.get(), pChild);
+  return WrapScriptObject(Context(), ObjectKind::PropertySet, owner.get(), child.get(), PageGeneration(), pChild);
 }
 
 // The script encodes this set as a string and decodes it into a new script

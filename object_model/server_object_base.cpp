@@ -195,23 +195,22 @@ LONG ServerObjectBase::EnsureWrapperId() noexcept {
   return expected;
 }
 
-HRESULT ServerObjectBase::BindScriptObject(ServerObjectBase* owner, IUnknown* handleValue,
-                                           IDispatch* script) noexcept {
+HRESULT ServerObjectBase::BindScriptObject(ServerObjectBase* owner, IUnknown* handleValue, IDispatch* script,
+                                           ULONG generation) noexcept {
   VADUNA_RETURN_IF_NULL(owner, handleValue, script);
   if (IsServerObject(script)) return E_INVALIDARG;
 
   ScriptRef bound(script);
   IUnknown* const identity = IdentityOf(script);
+  ScriptRef replaced;  // released after the gate, never while holding it
   const WrapGate gate(context_.gates, identity);
-  ScriptRef replaced;
   {
     SrwExclusive hold(lock_);
     replaced = std::move(script_);
     script_ = bound;
     scriptIdentity_ = identity;
+    pageGeneration_.store(generation);
   }
-  pageGeneration_.store(context_.attachment.Generation());
-  replaced.reset();  // released outside the lock
 
   const LONG handle = EnsureWrapperId();
   if (handle != 0) WriteHandle(bound, handle);
@@ -250,8 +249,12 @@ void ServerObjectBase::CleanUp() noexcept {
   }
   if (!script || id == 0) return;
   // The handle is reset only while it names this wrapper: a duplicate that
-  // goes must not erase the handle of the wrapper that lives.
-  const WrapGate gate(context_.gates, identity);
+  // goes must not erase the handle of the wrapper that lives. A gate held by
+  // another thread is not waited for (its holder may be waiting for this
+  // release): the handle then keeps an id that no live wrapper has, which
+  // finds nothing, as ids never come back.
+  const WrapGate gate(context_.gates, identity, WrapGate::NoWait{});
+  if (!gate.held()) return;
   UniqueVariant current;
   const std::optional<LONG> handle = HandleValue(script.GetMember(script::kHandleMember, current.get()), *current.get());
   if (handle != id) return;
@@ -266,7 +269,7 @@ bool IsServerObject(IUnknown* object) noexcept {
 }
 
 HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
-                           REFIID iid, void** out) noexcept {
+                           ULONG generation, REFIID iid, void** out) noexcept {
   VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
   if (IsServerObject(script)) return E_INVALIDARG;
@@ -281,12 +284,12 @@ HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObject
   *out = handedOut;
   // The handle member names the wrapper's own dual interface. A binding
   // that fails (no script object) leaves an unbound wrapper.
-  wrapper->BindScriptObject(owner, wrapper->DualPointer(), script);
+  wrapper->BindScriptObject(owner, wrapper->DualPointer(), script, generation);
   return S_OK;
 }
 
 HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
-                         REFIID iid, void** out) noexcept {
+                         ULONG generation, REFIID iid, void** out) noexcept {
   VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
   VADUNA_RETURN_IF_NULL(script);
@@ -299,7 +302,7 @@ HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBa
     return held->QueryInterface(iid, out);
   }
   if (owner == nullptr) return S_FALSE;
-  return CreateBoundWrapper(context, kind, owner, script, iid, out);
+  return CreateBoundWrapper(context, kind, owner, script, generation, iid, out);
 }
 
 IUnknown* FindWrapper(ServerContext& context, IDispatch* script, ObjectKind kind) noexcept {

@@ -44,21 +44,26 @@ class ServerObjectBase : public ObjectBase {
   // unloaded (SharedAttachment::PageGone) and message 202 recorded and its
   // failure answered: later calls then meet no page rather than a dead one.
   // Any other failure answers S_FALSE and records nothing. A wrapper's page
-  // is the attachment it was bound under; the application object passes
-  // the generation of the page it called.
+  // is the one whose object it wraps (see BindScriptObject); the application
+  // object passes the generation of the page it called.
   HRESULT FailedScriptCall(HRESULT callResult) noexcept { return FailedScriptCall(callResult, pageGeneration_.load()); }
   HRESULT FailedScriptCall(HRESULT callResult, ULONG generation) noexcept;
-  // The attachment under which the script object was bound; 0 when none.
+  // The generation of the page whose object this wrapper wraps; 0 when none.
   ULONG PageGeneration() const noexcept { return pageGeneration_.load(); }
   // Empties the script link (the cell stays): the object answers message 202.
   void DropScript() noexcept;
 
   // Binds script to this wrapper, writes its handle member, and links the
   // wrapper to owner (first binding only). handleValue is the wrapper's own
-  // dual interface. E_POINTER when any argument is null; E_INVALIDARG, and
-  // nothing changed, for one of this server's own objects; S_OK otherwise,
-  // whether or not the handle could be written.
-  HRESULT BindScriptObject(ServerObjectBase* owner, IUnknown* handleValue, IDispatch* script) noexcept;
+  // dual interface. generation is the page that answered with script, as the
+  // caller saw it when that page answered (never the attachment's number at
+  // bind time: a page replaced in between would lend the old page's object
+  // the new page's number, and its failures would unload the live page).
+  // E_POINTER when any argument is null; E_INVALIDARG, and nothing changed,
+  // for one of this server's own objects; S_OK otherwise, whether or not the
+  // handle could be written.
+  HRESULT BindScriptObject(ServerObjectBase* owner, IUnknown* handleValue, IDispatch* script,
+                           ULONG generation) noexcept;
 
   // A reference for the caller, refused (false) once the count has reached
   // 0, when the object is already being destroyed.
@@ -119,29 +124,30 @@ class ServerObjectBase : public ObjectBase {
 bool IsServerObject(IUnknown* object) noexcept;
 
 // A new wrapper of kind (service or property set), asked for iid and bound
-// to script under owner; *out receives the caller's reference. E_OUTOFMEMORY,
-// or the QueryInterface failure, leaves *out null and no wrapper behind. A
-// null script leaves the wrapper unbound: it answers message 202.
+// to script, the answer of page generation, under owner; *out receives the
+// caller's reference. E_OUTOFMEMORY, or the QueryInterface failure, leaves
+// *out null and no wrapper behind. A null script leaves the wrapper unbound:
+// it answers message 202.
 // E_INVALIDARG, and no wrapper, for one of this server's own objects.
 HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
-                           REFIID iid, void** out) noexcept;
+                           ULONG generation, REFIID iid, void** out) noexcept;
 template <class Interface>
 HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
-                           Interface** out) noexcept {
-  return CreateBoundWrapper(context, kind, owner, script, IID_PPV_ARGS(out));
+                           ULONG generation, Interface** out) noexcept {
+  return CreateBoundWrapper(context, kind, owner, script, generation, IID_PPV_ARGS(out));
 }
 
-// The wrapper of kind for a script object that the page handed back: the
-// live one its handle names, or, with an owner, a new one bound under it;
+// The wrapper of kind for a script object that page generation handed back:
+// the live one its handle names, or, with an owner, a new one bound under it;
 // finding and making are one step for each script object (WrapGate). *out
 // receives the caller's reference. E_INVALIDARG for one of this server's own
 // objects; S_FALSE and null when there is no wrapper and no owner.
 HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
-                         REFIID iid, void** out) noexcept;
+                         ULONG generation, REFIID iid, void** out) noexcept;
 template <class Interface>
 HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
-                         Interface** out) noexcept {
-  return WrapScriptObject(context, kind, owner, script, IID_PPV_ARGS(out));
+                         ULONG generation, Interface** out) noexcept {
+  return WrapScriptObject(context, kind, owner, script, generation, IID_PPV_ARGS(out));
 }
 
 // The live wrapper of the wanted kind that script's handle member names and

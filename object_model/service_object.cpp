@@ -35,11 +35,13 @@ HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaProper
 
   SharedAttachment& attachment = Context().attachment;
   if (!attachment.WaitUntilReady()) return S_FALSE;
-  if (attachment.Generation() != PageGeneration()) return RecordError(kMsgOutOfScope);
+  // The page this call goes to, and the one its answer comes from.
+  const ULONG generation = PageGeneration();
+  if (attachment.Generation() != generation) return RecordError(kMsgOutOfScope);
   // The page cannot reach a set of an earlier page: handing it on would fail
   // as if the live page had died.
-  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, PassedPropertySet(pInputArgs)));
-  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, output));
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, generation, PassedPropertySet(pInputArgs)));
+  VADUNA_RETURN_IF_FAILED(RefuseStaleSet(*this, generation, output));
 
   UniqueVariant result;
   const HRESULT hr = service.CallMember(script::kServiceInvokeMethod, args, 2, result.get());
@@ -56,7 +58,7 @@ HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaProper
   const OwnerRef serviceOwner(*this);
   const OwnerRef outputOwner(*output);
   ServerObjectBase* const owner = serviceOwner.get() != nullptr ? serviceOwner.get() : outputOwner.get();
-  if (returned != nullptr && SUCCEEDED(output->BindScriptObject(owner, output->DualPointer(), returned))) {
+  if (returned != nullptr && SUCCEEDED(output->BindScriptObject(owner, output->DualPointer(), returned, generation))) {
     StoreTruth(pBool, VARIANT_TRUE);
     return S_OK;
   }

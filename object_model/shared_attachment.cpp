@@ -99,7 +99,8 @@ bool SharedAttachment::WaitUntilReady() const noexcept {
   return ::WaitForSingleObject(event.get(), static_cast<DWORD>(timeout)) == WAIT_OBJECT_0;
 }
 
-HRESULT SharedAttachment::Attach(IDispatch* app, PageOwner* attacher) noexcept {
+HRESULT SharedAttachment::Attach(IDispatch* app, PageOwner* attacher,
+                                 Microsoft::WRL::ComPtr<IDispatch>* released) noexcept {
   app->AddRef();  // the attachment's one reference, given back by the attaching object's OnUnload
   UniqueHandle opened(::OpenEventW(SYNCHRONIZE, FALSE, contract::kReadyEventName));
   const bool eventOpened = static_cast<bool>(opened);
@@ -122,7 +123,11 @@ HRESULT SharedAttachment::Attach(IDispatch* app, PageOwner* attacher) noexcept {
       syncTimeout_ = timeout > 0 ? timeout : kDefaultTimeoutMs;
     }
   }
-  if (abandoned != nullptr) abandoned->Release();
+  if (abandoned != nullptr && released != nullptr) {
+    *released->ReleaseAndGetAddressOf() = abandoned;  // the record's reference passes on
+  } else if (abandoned != nullptr) {
+    abandoned->Release();
+  }
   return eventOpened ? S_OK : S_FALSE;
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <oaidl.h>
+#include <wrl/client.h>
 
 #include "base/unique_resource.h"
 #include "object_model/page_owner.h"
@@ -52,8 +53,12 @@ class SharedAttachment {
   // its own, opens the readiness event, reads the time-out. S_FALSE when the
   // event could not be opened.
   // attacher, when given, is the object that attaches (not counted here): a
-  // page found gone is unloaded through it.
-  HRESULT Attach(IDispatch* app, PageOwner* attacher = nullptr) noexcept;
+  // page found gone is unloaded through it. A replaced app that the record
+  // alone held is given back through released when given (the caller lets it
+  // go once outside its own locks: its release calls into the page), at once
+  // otherwise.
+  HRESULT Attach(IDispatch* app, PageOwner* attacher = nullptr,
+                 Microsoft::WRL::ComPtr<IDispatch>* released = nullptr) noexcept;
   // The detaching half of OnUnload, for the object that attached
   // attachedApp (may be null): when attachedApp is the current app it is no
   // longer current and the event handle is closed; an earlier page's

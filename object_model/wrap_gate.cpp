@@ -7,6 +7,14 @@
 namespace vaduna {
 
 WrapGate::WrapGate(WrapGates& gates, IUnknown* identity) noexcept : gates_(gates), identity_(nullptr) {
+  Enter(identity, true);
+}
+
+WrapGate::WrapGate(WrapGates& gates, IUnknown* identity, NoWait) noexcept : gates_(gates), identity_(nullptr) {
+  Enter(identity, false);
+}
+
+void WrapGate::Enter(IUnknown* identity, bool wait) noexcept {
   if (identity == nullptr) return;
   const DWORD self = ::GetCurrentThreadId();
   SrwExclusive hold(gates_.lock_);
@@ -16,6 +24,8 @@ WrapGate::WrapGate(WrapGates& gates, IUnknown* identity) noexcept : gates_(gates
   } catch (const std::bad_alloc&) {
     return;  // without memory for a gate the call goes on ungated
   }
+  // A busy gate has users, so its entry stays for them.
+  if (!wait && gate->depth != 0 && gate->holder != self) return;
   ++gate->users;
   while (gate->depth != 0 && gate->holder != self) {
     ::SleepConditionVariableSRW(&gates_.freed_, &gates_.lock_, INFINITE, 0);

@@ -39,11 +39,21 @@ class WrapGate {
   // object's COM identity); re-entrant on the thread that holds it, as a
   // page may call back on the calling thread. A null identity gates nothing.
   WrapGate(WrapGates& gates, IUnknown* identity) noexcept;
+  // Takes the gate only when no other thread holds it: a release must never
+  // wait, as the holder may be waiting, across a call into the page, for a
+  // callback on another thread that makes this very release.
+  struct NoWait {};
+  WrapGate(WrapGates& gates, IUnknown* identity, NoWait) noexcept;
   ~WrapGate();
   WrapGate(const WrapGate&) = delete;
   WrapGate& operator=(const WrapGate&) = delete;
 
+  // Whether this gate holds its script object's gate.
+  bool held() const noexcept { return identity_ != nullptr; }
+
  private:
+  void Enter(IUnknown* identity, bool wait) noexcept;
+
   WrapGates& gates_;
   IUnknown* identity_;  // null when nothing is held
 };

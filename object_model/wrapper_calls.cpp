@@ -86,10 +86,12 @@ ServerObjectBase* PassedPropertySet(IUnknown* set) noexcept {
   return object->Kind() == ObjectKind::PropertySet ? object : nullptr;
 }
 
-HRESULT RefuseStaleSet(ServerObjectBase& callee, const ServerObjectBase* set) noexcept {
+HRESULT RefuseStaleSet(ServerObjectBase& callee, ULONG generation, const ServerObjectBase* set) noexcept {
   if (set == nullptr) return S_OK;
-  const ULONG generation = set->PageGeneration();
-  if (generation == 0 || generation == callee.Context().attachment.Generation()) return S_OK;
+  const ULONG setGeneration = set->PageGeneration();
+  if (setGeneration == 0) return S_OK;
+  const bool otherPage = generation != 0 && setGeneration != generation;
+  if (!otherPage && setGeneration == callee.Context().attachment.Generation()) return S_OK;
   return callee.RecordError(kMsgOutOfScope);
 }
 

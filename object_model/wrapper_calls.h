@@ -63,10 +63,12 @@ HRESULT ScriptOfPassedSet(IUnknown* set, ScriptRef* script) noexcept;
 // null when the interface is a client's own object or another kind of ours.
 ServerObjectBase* PassedPropertySet(IUnknown* set) noexcept;
 
-// A set that a client passed to callee and that was bound under a page which
-// is no longer the current one: the call fails as a call on that set itself
-// would (message 202 recorded on callee, its failure answered), and the
-// live page never sees the set. S_OK for a null, unbound or current set.
-HRESULT RefuseStaleSet(ServerObjectBase& callee, const ServerObjectBase* set) noexcept;
+// A set that a client passed to callee, whose call goes to page generation
+// (0: not known), and that wraps an object of another page or of one that is
+// no longer the current one: the call fails as a call on that set itself
+// would (message 202 recorded on callee, its failure answered), and no page
+// sees the set. S_OK for a null or unbound set, or one of that page while it
+// is current.
+HRESULT RefuseStaleSet(ServerObjectBase& callee, ULONG generation, const ServerObjectBase* set) noexcept;
 
 }  // namespace vaduna

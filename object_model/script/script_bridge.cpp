@@ -21,15 +21,14 @@ HRESULT LookUp(IDispatch* object, const wchar_t* name, DISPID* id) noexcept {
   return object->GetIDsOfNames(IID_NULL, names, 1, kScriptLocale, id);
 }
 
-// What a VT_BYREF answer points at: read through into the answer itself.
-// The automation marshaller hands a reference over in memory of the task
-// allocator that belongs to the receiver, so the referenced storage is freed
-// here, and the value it held (a string, an object, an array) now belongs to
-// the answer. A reference to a reference is followed once more at most.
-void TakeReferencedValue(VARIANT* result, int depth = 0) noexcept {
-  if ((result->vt & VT_BYREF) == 0) return;
-  const VARTYPE type = result->vt & ~VT_BYREF;
-  void* const referent = result->byref;
+// One level of a VT_BYREF answer: the value its storage holds, which now
+// belongs to the caller, and the storage freed. The automation marshaller
+// hands a reference over in memory of the task allocator that belongs to the
+// receiver; the value it held (a string, an object, an array, or a VARIANT
+// that may itself be a reference) is taken over, not copied.
+VARIANT TakeOneLevel(VARIANT* reference) noexcept {
+  const VARTYPE type = reference->vt & ~VT_BYREF;
+  void* const referent = reference->byref;
   VARIANT value = EmptyValue();
   if (referent != nullptr) {
     if ((type & VT_ARRAY) != 0) {
@@ -37,22 +36,24 @@ void TakeReferencedValue(VARIANT* result, int depth = 0) noexcept {
       value.parray = *static_cast<SAFEARRAY**>(referent);
     } else if (type == VT_VARIANT) {
       value = *static_cast<VARIANT*>(referent);
-      if (depth < 1) {
-        TakeReferencedValue(&value, depth + 1);
-      } else if ((value.vt & VT_BYREF) != 0) {
-        value = EmptyValue();  // deeper chains are no answer a script gives
-      }
     } else if (type == VT_BSTR) {
       value = BorrowedString(*static_cast<BSTR*>(referent));  // taken over
     } else if (type == VT_DISPATCH || type == VT_UNKNOWN) {
       value.vt = type;
       value.punkVal = *static_cast<IUnknown**>(referent);  // its reference taken over
-    } else if (FAILED(::VariantCopyInd(&value, result))) {
+    } else if (FAILED(::VariantCopyInd(&value, reference))) {
       value = EmptyValue();  // a type no rule reads
     }
   }
   ::CoTaskMemFree(referent);
-  *result = value;
+  return value;
+}
+
+// What a VT_BYREF answer points at, read through into the answer itself,
+// level by level to any depth: each level's storage is freed on the way, so
+// that a chain of references leaves nothing behind but its final value.
+void TakeReferencedValue(VARIANT* result) noexcept {
+  while ((result->vt & VT_BYREF) != 0) *result = TakeOneLevel(result);
 }
 
 // No EXCEPINFO and no argument-error index: a script failure reaches the

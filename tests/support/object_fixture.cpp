@@ -110,13 +110,13 @@ void WrapperTest::TearDown() {
 
 ComPtr<IVadunaPropertySet> WrapperTest::BoundSet(FakeScriptObject* script) {
   ComPtr<IVadunaPropertySet> set = UnboundSet();
-  EXPECT_EQ(ServerObjectOf(set.Get())->BindScriptObject(owner_, set.Get(), script), S_OK);
+  EXPECT_EQ(ServerObjectOf(set.Get())->BindScriptObject(owner_, set.Get(), script, Attachment().Generation()), S_OK);
   return set;
 }
 
 ComPtr<IVadunaService> WrapperTest::BoundService(FakeScriptObject* script) {
   ComPtr<IVadunaService> service = UnboundService();
-  EXPECT_EQ(ServerObjectOf(service.Get())->BindScriptObject(owner_, service.Get(), script), S_OK);
+  EXPECT_EQ(ServerObjectOf(service.Get())->BindScriptObject(owner_, service.Get(), script, Attachment().Generation()), S_OK);
   return service;
 }
 

@@ -1,8 +1,9 @@
 // Faults that a client or a page can cause, injected through fakes: the
 // server's own objects handed back as script objects, a page whose process
-// is gone, a page that unloads during the readiness wait, two pages, many
-// threads wrapping one script object, referenced answers, and page members
-// that call back into the server.
+// is gone, a page that unloads during the readiness wait or is replaced while
+// it answers, two pages, many threads wrapping one script object, referenced
+// answers, and page members that call back into the server, on the calling
+// thread or on another.
 #include <objbase.h>
 
 #include <barrier>
@@ -204,6 +205,99 @@ TEST_F(FaultTest, OnlyTheCurrentPagesDeathUnloadsItAndOrdinaryFailuresStaySilent
   newApp.Reset();
 }
 
+// Every way an object is wrapped, from a page object whose member replaces
+// the page before it answers: the wrapper belongs to the page that answered,
+// so its disconnection leaves the live page attached.
+TEST_F(FaultTest, AnAnswerFromAPageReplacedBeforeTheBindBelongsToThatPage) {
+  using Wrap = std::function<ComPtr<IUnknown>(FakeScriptObject* oldPage, const FakeScriptObject::Method& answer)>;
+  const std::pair<const char*, Wrap> paths[] = {
+      {"GetService",
+       [&](FakeScriptObject* oldPage, const FakeScriptObject::Method& answer) {
+         oldPage->SetMethod(L"GetService", answer);
+         ComPtr<IVadunaService> service;
+         EXPECT_EQ(GetService(app_.Get(), L"Orders", service.GetAddressOf()), S_OK);
+         return ComPtr<IUnknown>(service);
+       }},
+      {"NewPropertySet",
+       [&](FakeScriptObject* oldPage, const FakeScriptObject::Method& answer) {
+         oldPage->SetMethod(L"NewPropertySet", answer);
+         ComPtr<IVadunaPropertySet> set;
+         EXPECT_EQ(app_->NewPropertySet(set.GetAddressOf()), S_OK);
+         return ComPtr<IUnknown>(set);
+       }},
+      {"GetChild",
+       [&](FakeScriptObject* oldPage, const FakeScriptObject::Method& answer) {
+         FakeScriptObject* parentScript = NewScriptObject();
+         parentScript->SetMethod(L"GetChild", answer);
+         oldPage->SetMethod(L"NewPropertySet", ReturnsObject(parentScript));
+         ComPtr<IVadunaPropertySet> parent;
+         ComPtr<IVadunaPropertySet> child;
+         EXPECT_EQ(app_->NewPropertySet(parent.GetAddressOf()), S_OK);
+         EXPECT_EQ(parent->GetChild(0, child.GetAddressOf()), S_OK);
+         return ComPtr<IUnknown>(child);
+       }},
+      {"output of InvokeMethod",
+       [&](FakeScriptObject* oldPage, const FakeScriptObject::Method& answer) {
+         FakeScriptObject* serviceScript = NewScriptObject();
+         serviceScript->SetMethod(L"InvokeMethod", answer);
+         oldPage->SetMethod(L"GetService", ReturnsObject(serviceScript));
+         oldPage->SetMethod(L"NewPropertySet", ReturnsObject(NewScriptObject()));
+         ComPtr<IVadunaService> service;
+         ComPtr<IVadunaPropertySet> input;
+         ComPtr<IVadunaPropertySet> output = UnboundSet();
+         EXPECT_EQ(GetService(app_.Get(), L"Orders", service.GetAddressOf()), S_OK);
+         EXPECT_EQ(app_->NewPropertySet(input.GetAddressOf()), S_OK);
+         UniqueBstr method(::SysAllocString(L"Query"));
+         VARIANT_BOOL done = VARIANT_FALSE;
+         EXPECT_EQ(service->InvokeMethod(method.get(), input.Get(), output.Get(), &done), S_OK);
+         EXPECT_EQ(done, VARIANT_TRUE);
+         return ComPtr<IUnknown>(output);
+       }},
+  };
+  for (const HRESULT gone : {CO_E_OBJNOTCONNECTED, RPC_E_DISCONNECTED}) {
+    for (const auto& [name, wrap] : paths) {
+      SCOPED_TRACE(::testing::Message() << name << " " << std::hex << gone);
+      FakeScriptObject* oldPage = AttachPage();
+      ComPtr<IVadunaHTMLApplication> newApp = NewApplication();
+      FakeScriptObject* newPage = NewFake();
+      newPage->SetMethodResult(L"IsReady", Bool(true));
+      newPage->SetMethod(L"GetService", ReturnsObject(NewScriptObject()));
+      FakeScriptObject* answered = NewScriptObject();
+      answered->SetMethodResult(L"Name", Empty(), gone);
+      answered->SetMethodResult(L"GetType", Empty(), gone);
+      ComPtr<IUnknown> wrapper = wrap(oldPage, [&](const std::vector<VariantValue>&, VARIANT* result) {
+        EXPECT_EQ(newApp->AttachAppObject(newPage), S_OK);  // the page reloads as this one answers
+        *result = HeldObject(answered).release();
+        return S_OK;
+      });
+      ASSERT_NE(wrapper, nullptr);
+
+      ComPtr<IVadunaService> service;
+      ComPtr<IVadunaPropertySet> set;
+      UniqueBstr text;
+      const HRESULT failed = SUCCEEDED(wrapper.As(&service)) ? service->Name(text.put()) : [&] {
+        EXPECT_EQ(wrapper.As(&set), S_OK);
+        return set->GetType(text.put());
+      }();
+      EXPECT_EQ(failed, kDispException);
+      EXPECT_EQ(ErrorCode(wrapper.Get()), 202);
+      EXPECT_EQ(Attachment().CurrentApp().get(), newPage);
+      VARIANT_BOOL ready = VARIANT_FALSE;
+      EXPECT_EQ(newApp->IsReady(&ready), S_OK);
+      EXPECT_EQ(ready, VARIANT_TRUE);
+      ComPtr<IVadunaService> next;
+      EXPECT_EQ(GetService(newApp.Get(), L"Orders", next.GetAddressOf()), S_OK);
+      EXPECT_NE(next, nullptr);
+
+      next.Reset();
+      service.Reset();
+      set.Reset();
+      wrapper.Reset();
+      EXPECT_EQ(newApp->OnUnload(), S_OK);
+    }
+  }
+}
+
 TEST_F(FaultTest, AnEarlierPagesOnUnloadLeavesThePageThatReplacedItAlone) {
   FakeScriptObject* first = AttachPage();
   ComPtr<IVadunaHTMLApplication> secondApp = NewApplication();
@@ -354,9 +448,8 @@ TEST_F(FaultTest, ADuplicatesCleanUpLeavesTheHandleOfTheWrapperThatLives) {
   FakeScriptObject* script = NewScriptObject();
   ComPtr<IVadunaHTMLApplication> otherOwner = NewApplication();
   ComPtr<IVadunaPropertySet> older = UnboundSet();
-  ASSERT_EQ(ServerObjectOf(older.Get())
-                ->BindScriptObject(static_cast<ApplicationObject*>(ServerObjectOf(otherOwner.Get())), older.Get(), script),
-            S_OK);
+  auto* const other = static_cast<ApplicationObject*>(ServerObjectOf(otherOwner.Get()));
+  ASSERT_EQ(ServerObjectOf(older.Get())->BindScriptObject(other, older.Get(), script, 0), S_OK);
   ComPtr<IVadunaPropertySet> live = BoundSet(script);  // the handle now names this one
   const LONG liveHandle = HandleOf(*script);
   older.Reset();
@@ -459,6 +552,19 @@ T* Referent(T value) {
   return block;
 }
 
+// value behind depth levels of VT_BYREF | VT_VARIANT, each level's storage
+// from the task allocator.
+VARIANT Chain(VARIANT value, int depth, std::vector<void*>* referents) {
+  for (int level = 0; level < depth; ++level) {
+    VARIANT* const referent = Referent(value);
+    referents->push_back(referent);
+    value = EmptyValue();
+    value.vt = VT_BYREF | VT_VARIANT;
+    value.pvarVal = referent;
+  }
+  return value;
+}
+
 TEST_F(FaultTest, ReferencedAnswersAreReadThroughAndTheirStorageFreed) {
   // The runtime keeps a spy until every block allocated under it is freed:
   // it outlives the test.
@@ -516,6 +622,23 @@ TEST_F(FaultTest, ReferencedAnswersAreReadThroughAndTheirStorageFreed) {
   EXPECT_EQ(set->GetChild(0, childSet.GetAddressOf()), S_OK);
   EXPECT_NE(childSet, nullptr);
   childSet.Reset();
+
+  for (const int depth : {2, 3, 4}) {
+    SCOPED_TRACE(::testing::Message() << "a string and an object behind " << depth << " references");
+    script->SetMethod(L"GetValue", [&](const std::vector<VariantValue>&, VARIANT* result) {
+      *result = Chain(BorrowedString(::SysAllocString(L"deep")), depth, &referents);
+      return S_OK;
+    });
+    EXPECT_EQ(set->GetValue(value.put()), S_OK);
+    EXPECT_STREQ(value.get(), L"deep");
+    script->SetMethod(L"GetChild", [&](const std::vector<VariantValue>&, VARIANT* result) {
+      *result = Chain(HeldObject(child).release(), depth, &referents);
+      return S_OK;
+    });
+    EXPECT_EQ(set->GetChild(0, childSet.GetAddressOf()), S_OK);
+    EXPECT_NE(childSet, nullptr);  // the fixture checks that child's count comes back
+    childSet.Reset();
+  }
 
   for (void* referent : referents) EXPECT_TRUE(watch.Freed(referent));
   const HRESULT revoked = ::CoRevokeMallocSpy();  // deferred while blocks are out
@@ -590,6 +713,94 @@ TEST_F(FaultTest, PageMembersThatCallBackNeitherDeadlockNorUnbalanceCounts) {
   input.Reset();
   client.Reset();
   serviceScript->ClearCalls();
+}
+
+// A page object that runs a hook when its last reference goes, as a page
+// whose teardown calls back into the server.
+class HookedPage final : public ComObject<IDispatch> {
+ public:
+  explicit HookedPage(std::function<void()> hook) : hook_(std::move(hook)) {}
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+
+ private:
+  void FinalRelease() noexcept override {
+    hook_();
+    delete this;
+  }
+  std::function<void()> hook_;
+};
+
+// A page host that serves the server's call on one thread and makes its own
+// calls into the server on another, waiting for them: nothing the server
+// holds across its call into the page, or across a release, may be wanted by
+// that callback. The wait is bounded, so a deadlock fails the case instead of
+// hanging the run.
+TEST_F(FaultTest, ACallbackOnAnotherThreadNeitherDeadlocksNorUnbalancesCounts) {
+  UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread callback;
+  bool inTime = false;
+  const auto onAnotherThread = [&](std::function<void()> work) {
+    ::ResetEvent(done.get());
+    callback = std::thread([work = std::move(work), event = done.get()] {
+      work();
+      ::SetEvent(event);
+    });
+    inTime = ::WaitForSingleObject(done.get(), 5000) == WAIT_OBJECT_0;
+  };
+
+  SCOPED_TRACE("a child change of a set whose duplicate wrapper goes meanwhile");
+  FakeScriptObject* parentScript = NewScriptObject();
+  parentScript->SetMethodResult(L"GetChildCount", I4(1));
+  ComPtr<IVadunaPropertySet> child = BoundSet(NewFake());
+  ComPtr<IVadunaPropertySet> parent = BoundSet(parentScript);
+  const LONG locks = TestModule().LockCount();
+  const LONG parentCount = CountOf(parent.Get());
+  long index = 0;
+  VARIANT_BOOL changed = VARIANT_FALSE;
+  const std::pair<const wchar_t*, std::function<HRESULT()>> changes[] = {
+      {L"AddChild", [&] { return parent->AddChild(child.Get(), &index); }},
+      {L"InsertChildAt", [&] { return parent->InsertChildAt(child.Get(), 0, &changed); }},
+      {L"RemoveChild", [&] { return parent->RemoveChild(0, &changed); }},
+  };
+  for (const auto& [member, change] : changes) {
+    SCOPED_TRACE(::testing::Message() << member);
+    ComPtr<IVadunaHTMLApplication> otherOwner = NewApplication();
+    ComPtr<IVadunaPropertySet> duplicate = UnboundSet();
+    auto* const other = static_cast<ApplicationObject*>(ServerObjectOf(otherOwner.Get()));
+    ASSERT_EQ(ServerObjectOf(duplicate.Get())->BindScriptObject(other, duplicate.Get(), parentScript, 0), S_OK);
+    parentScript->SetMethod(member, [&](const std::vector<VariantValue>&, VARIANT* result) {
+      onAnotherThread([&] {
+        duplicate.Reset();
+        otherOwner.Reset();  // takes the duplicate along: its clean-up meets the parent's gate
+      });
+      *result = BoolValue(true);
+      return S_OK;
+    });
+    EXPECT_EQ(change(), S_OK);
+    callback.join();
+    EXPECT_TRUE(inTime);
+    EXPECT_EQ(TestModule().LockCount(), locks);
+    EXPECT_EQ(CountOf(parent.Get()), parentCount);
+  }
+
+  SCOPED_TRACE("an attach that gives back a page whose teardown unloads through the attaching object");
+  ComPtr<IVadunaHTMLApplication> firstOwner = NewApplication();
+  {
+    ComPtr<HookedPage> page =
+        MakeObject<HookedPage>([&] { onAnotherThread([&] { EXPECT_EQ(app_->OnUnload(), S_OK); }); });
+    EXPECT_TRUE(SUCCEEDED(firstOwner->AttachAppObject(page.Get())));
+  }
+  firstOwner.Reset();  // the page stays attached, the record its only holder
+  EXPECT_TRUE(SUCCEEDED(app_->AttachAppObject(NewFake())));
+  callback.join();
+  EXPECT_TRUE(inTime);
+  EXPECT_FALSE(Attachment().IsAttached());
+  parentScript->ClearCalls();
 }
 
 }  // namespace

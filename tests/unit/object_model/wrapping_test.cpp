@@ -222,7 +222,7 @@ TEST_F(WrappingTest, BindingAnOwnerToAClientCreatedSetTakesTheOwnerAtOnce) {
   ServerObjectBase* wrapper = ServerObjectOf(set.Get());
   auto* owner = static_cast<ApplicationObject*>(ServerObjectOf(app_.Get()));
 
-  EXPECT_EQ(S_OK, wrapper->BindScriptObject(owner, set.Get(), script));
+  EXPECT_EQ(S_OK, wrapper->BindScriptObject(owner, set.Get(), script, 0));
   EXPECT_EQ(3, wrapper->RefCount());
   EXPECT_EQ(2, CountOf(app_.Get()));
   secondClientReference.Reset();
@@ -238,9 +238,9 @@ TEST_F(WrappingTest, BindingRefusesNullArgumentsAndChangesNothing) {
   ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set), TestContext()));
   ServerObjectBase* wrapper = ServerObjectOf(set.Get());
   auto* owner = static_cast<ApplicationObject*>(ServerObjectOf(app_.Get()));
-  EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(nullptr, set.Get(), script));
-  EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(owner, nullptr, script));
-  EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(owner, set.Get(), nullptr));
+  EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(nullptr, set.Get(), script, 0));
+  EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(owner, nullptr, script, 0));
+  EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(owner, set.Get(), nullptr, 0));
   EXPECT_FALSE(wrapper->Script());
   EXPECT_EQ(1, wrapper->RefCount());
   EXPECT_EQ(0, HandleOf(*script));
