@@ -40,6 +40,7 @@ export class Chromium {
       },
       { timeoutMs: ANSWER_MS, what: "Chromium's DevToolsActivePort" },
     );
+    browser.version = (await getJson(`http://127.0.0.1:${browser.port}/json/version`)).Browser.replace("/", " ");
     return browser;
   }
 

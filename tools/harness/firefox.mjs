@@ -100,7 +100,8 @@ export class Firefox {
         });
       });
     };
-    await this.send("session.new", { capabilities: {} });
+    const { capabilities } = await this.send("session.new", { capabilities: {} });
+    this.version = `${capabilities.browserName} ${capabilities.browserVersion}`;
   }
 
   async send(method, params = {}) {

@@ -90,6 +90,9 @@ export async function startStack({
     log: connector.log,
     pageUrl: (bridge = connector.url) => `${web.origin}/${page}?bridge=${bridge}`,
   };
-  if (browser) stack.browser = await browsers[browser].start({ folder: work, url: stack.pageUrl(), args: browserArgs });
+  if (browser) {
+    stack.browser = await browsers[browser].start({ folder: work, url: stack.pageUrl(), args: browserArgs });
+    console.log(`browser: ${stack.browser.version}`);
+  }
   return stack;
 }

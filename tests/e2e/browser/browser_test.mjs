@@ -307,6 +307,7 @@ const cases = {
     check(stack.connector.port === first + 1, `the connector listens on ${stack.connector.port}, not on ${first + 1}`);
     check(stack.log.first({ event: "port_taken", port: first }), "the connector did not say the first port was taken");
     stack.browser = await browsers[browser].start({ folder: context.work, url: `${stack.origin}/index.html` });
+    console.log(`browser: ${stack.browser.version}`);
     await stack.log.waitFor({ event: "attached", page: 1 }, 120, "attach of the page that searched the range");
     check(await stack.browser.wait(ATTACHED, 30), "the page does not report itself attached");
     await demandServerEnds(await leavePage(stack, 1));
