@@ -4,7 +4,7 @@
 
 #include "base/hresult.h"
 #include "base/scope_exit.h"
-#include "hosting/object_base.h"
+#include "hosting/aggregatable_object.h"
 #include "hosting/server_module.h"
 
 namespace vaduna {

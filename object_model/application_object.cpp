@@ -24,7 +24,7 @@ void ApplicationObject::CleanUp() noexcept {
   // A page that never unloads stays attached (the shared record keeps the
   // reference); an app that another attachment replaced is given back here.
   Context().attachment.Abandon(std::exchange(attachedApp_, nullptr), this);
-  ServerObjectBase::CleanUp();
+  ScriptWrapper::CleanUp();
 }
 
 HRESULT STDMETHODCALLTYPE ApplicationObject::Name(BSTR* str) {

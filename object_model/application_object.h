@@ -3,16 +3,16 @@
 // and wraps the script objects that come back.
 #pragma once
 
-#include "object_model/server_object.h"
+#include "object_model/dual_script_wrapper.h"
 #include "object_model/shared_attachment.h"
 
 namespace vaduna {
 
 class ApplicationObject final
-    : public ServerObject<IVadunaHTMLApplication, ObjectKind::Application, CLSID_VadunaHTMLApplication>,
+    : public DualScriptWrapper<IVadunaHTMLApplication, ObjectKind::Application, CLSID_VadunaHTMLApplication>,
       private PageOwner {
  public:
-  ApplicationObject(IUnknown* outer, ServerContext& context) noexcept : ServerObject(outer, context) {}
+  ApplicationObject(IUnknown* outer, ServerContext& context) noexcept : DualScriptWrapper(outer, context) {}
 
   HRESULT STDMETHODCALLTYPE Name(BSTR* str) override;
   HRESULT STDMETHODCALLTYPE GetService(BSTR serviceName, IVadunaService** ppService) override;

@@ -114,7 +114,7 @@ HRESULT STDMETHODCALLTYPE PropertySetObject::Copy(IVadunaPropertySet** pCopy) {
 
   Microsoft::WRL::ComPtr<IVadunaPropertySet> copy;
   if (application->NewPropertySet(&copy) != S_OK || copy == nullptr) return S_FALSE;
-  ServerObjectBase* const copyObject = PassedPropertySet(copy.Get());
+  ScriptWrapper* const copyObject = PassedPropertySet(copy.Get());
   const ScriptRef copyScript = copyObject != nullptr ? copyObject->Script() : ScriptRef();
   if (copyScript.empty()) return S_FALSE;
 

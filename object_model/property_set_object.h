@@ -4,15 +4,15 @@
 #pragma once
 
 #include "object_model/script/script_contract.h"
-#include "object_model/server_object.h"
+#include "object_model/dual_script_wrapper.h"
 #include "object_model/wrapper_calls.h"
 
 namespace vaduna {
 
 class PropertySetObject final
-    : public ServerObject<IVadunaPropertySet, ObjectKind::PropertySet, CLSID_VadunaPropertySet> {
+    : public DualScriptWrapper<IVadunaPropertySet, ObjectKind::PropertySet, CLSID_VadunaPropertySet> {
  public:
-  PropertySetObject(IUnknown* outer, ServerContext& context) noexcept : ServerObject(outer, context) {}
+  PropertySetObject(IUnknown* outer, ServerContext& context) noexcept : DualScriptWrapper(outer, context) {}
 
   // Properties, type and value: each is one call of the script member of the
   // same name, its answer read by the string, count or truth rule.

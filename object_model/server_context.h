@@ -11,14 +11,14 @@
 
 namespace vaduna {
 
-class ServerObjectBase;
+class ScriptWrapper;
 struct ServerContext;
 
 enum class ObjectKind { Application, Service, PropertySet };
 
 // A new wrapper of kind (service or property set) with count 0 and no script
 // object, or null when out of memory or for another kind.
-using WrapperMaker = ServerObjectBase* (*)(ObjectKind kind, ServerContext& context) noexcept;
+using WrapperMaker = ScriptWrapper* (*)(ObjectKind kind, ServerContext& context) noexcept;
 
 struct ServerContext {
   ServerModule& module;

@@ -26,7 +26,7 @@ HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaProper
   VADUNA_RETURN_IF_FAILED(ScriptOfPassedSet(pInputArgs, &input));
   // The output set may still be unbound: binding it is this call's purpose.
   // It is held for the call: a page that calls back may release it meanwhile.
-  ServerObjectBase* const output = PassedPropertySet(pOutputArgs);
+  ScriptWrapper* const output = PassedPropertySet(pOutputArgs);
   if (output == nullptr) return E_INVALIDARG;
   const Microsoft::WRL::ComPtr<IVadunaPropertySet> outputHeld(pOutputArgs);
 
@@ -57,7 +57,7 @@ HRESULT STDMETHODCALLTYPE ServiceObject::InvokeMethod(BSTR method, IVadunaProper
   // An orphaned service has no owner to give; an output set that has one keeps it.
   const OwnerRef serviceOwner(*this);
   const OwnerRef outputOwner(*output);
-  ServerObjectBase* const owner = serviceOwner.get() != nullptr ? serviceOwner.get() : outputOwner.get();
+  ScriptWrapper* const owner = serviceOwner.get() != nullptr ? serviceOwner.get() : outputOwner.get();
   if (returned != nullptr && SUCCEEDED(output->BindScriptObject(owner, output->DualPointer(), returned, generation))) {
     StoreTruth(pBool, VARIANT_TRUE);
     return S_OK;

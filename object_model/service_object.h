@@ -3,14 +3,14 @@
 #pragma once
 
 #include "object_model/script/script_contract.h"
-#include "object_model/server_object.h"
+#include "object_model/dual_script_wrapper.h"
 #include "object_model/wrapper_calls.h"
 
 namespace vaduna {
 
-class ServiceObject final : public ServerObject<IVadunaService, ObjectKind::Service, CLSID_VadunaService> {
+class ServiceObject final : public DualScriptWrapper<IVadunaService, ObjectKind::Service, CLSID_VadunaService> {
  public:
-  ServiceObject(IUnknown* outer, ServerContext& context) noexcept : ServerObject(outer, context) {}
+  ServiceObject(IUnknown* outer, ServerContext& context) noexcept : DualScriptWrapper(outer, context) {}
 
   HRESULT STDMETHODCALLTYPE Name(BSTR* str) override {
     return ForwardStringGetter(*this, script::kServiceName, str);

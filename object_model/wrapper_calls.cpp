@@ -10,13 +10,13 @@
 
 namespace vaduna {
 
-OwnerRef::OwnerRef(const ServerObjectBase& wrapper) noexcept : owner_(wrapper.AcquireOwner()) {}
+OwnerRef::OwnerRef(const ScriptWrapper& wrapper) noexcept : owner_(wrapper.AcquireOwner()) {}
 
 OwnerRef::~OwnerRef() {
   if (owner_ != nullptr) owner_->DualPointer()->Release();
 }
 
-HRESULT TruthOfCall(ServerObjectBase& wrapper, HRESULT callResult, VARIANT_BOOL* out) noexcept {
+HRESULT TruthOfCall(ScriptWrapper& wrapper, HRESULT callResult, VARIANT_BOOL* out) noexcept {
   if (FAILED(callResult)) {
     StoreTruth(out, VARIANT_FALSE);
     return wrapper.FailedScriptCall(callResult);
@@ -25,7 +25,7 @@ HRESULT TruthOfCall(ServerObjectBase& wrapper, HRESULT callResult, VARIANT_BOOL*
   return S_OK;
 }
 
-HRESULT ForwardTruthSetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument,
+HRESULT ForwardTruthSetter(ScriptWrapper& wrapper, const wchar_t* member, BSTR argument,
                            VARIANT_BOOL* out) noexcept {
   VADUNA_RETURN_IF_NULL(argument);
   ScriptRef script;
@@ -43,7 +43,7 @@ HRESULT ForwardTruthSetter(ServerObjectBase& wrapper, const wchar_t* member, BST
 
 namespace {
 
-HRESULT CallStringGetter(ServerObjectBase& wrapper, const wchar_t* member, VARIANT* argument, BSTR* out) noexcept {
+HRESULT CallStringGetter(ScriptWrapper& wrapper, const wchar_t* member, VARIANT* argument, BSTR* out) noexcept {
   ScriptRef script;
   VADUNA_RETURN_IF_FAILED(wrapper.ScriptForCall(&script));
   UniqueVariant result;
@@ -56,18 +56,18 @@ HRESULT CallStringGetter(ServerObjectBase& wrapper, const wchar_t* member, VARIA
 
 }  // namespace
 
-HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR* out) noexcept {
+HRESULT ForwardStringGetter(ScriptWrapper& wrapper, const wchar_t* member, BSTR* out) noexcept {
   VADUNA_RETURN_IF_NULL(out);
   return CallStringGetter(wrapper, member, nullptr, out);
 }
 
-HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument, BSTR* out) noexcept {
+HRESULT ForwardStringGetter(ScriptWrapper& wrapper, const wchar_t* member, BSTR argument, BSTR* out) noexcept {
   VADUNA_RETURN_IF_NULL(argument, out);
   VARIANT borrowed = BorrowedString(argument);
   return CallStringGetter(wrapper, member, &borrowed, out);
 }
 
-HRESULT ForwardCountGetter(ServerObjectBase& wrapper, const wchar_t* member, long* out) noexcept {
+HRESULT ForwardCountGetter(ScriptWrapper& wrapper, const wchar_t* member, long* out) noexcept {
   VADUNA_RETURN_IF_NULL(out);
   ScriptRef script;
   VADUNA_RETURN_IF_FAILED(wrapper.ScriptForCall(&script));
@@ -80,13 +80,13 @@ HRESULT ForwardCountGetter(ServerObjectBase& wrapper, const wchar_t* member, lon
   return S_OK;
 }
 
-ServerObjectBase* PassedPropertySet(IUnknown* set) noexcept {
-  ServerObjectBase* object = nullptr;
+ScriptWrapper* PassedPropertySet(IUnknown* set) noexcept {
+  ScriptWrapper* object = nullptr;
   if (set == nullptr || FAILED(ServerObjectFromInterface(set, &object)) || object == nullptr) return nullptr;
   return object->Kind() == ObjectKind::PropertySet ? object : nullptr;
 }
 
-HRESULT RefuseStaleSet(ServerObjectBase& callee, ULONG generation, const ServerObjectBase* set) noexcept {
+HRESULT RefuseStaleSet(ScriptWrapper& callee, ULONG generation, const ScriptWrapper* set) noexcept {
   if (set == nullptr) return S_OK;
   const ULONG setGeneration = set->PageGeneration();
   if (setGeneration == 0) return S_OK;
@@ -96,7 +96,7 @@ HRESULT RefuseStaleSet(ServerObjectBase& callee, ULONG generation, const ServerO
 }
 
 HRESULT ScriptOfPassedSet(IUnknown* set, ScriptRef* script) noexcept {
-  ServerObjectBase* object = PassedPropertySet(set);
+  ScriptWrapper* object = PassedPropertySet(set);
   if (object == nullptr) return E_INVALIDARG;
   ScriptRef held = object->Script();
   if (held.empty()) return E_INVALIDARG;

@@ -9,7 +9,7 @@
 #include <oaidl.h>
 
 #include "base/variant_builders.h"
-#include "object_model/server_object_base.h"
+#include "object_model/script_wrapper.h"
 
 namespace vaduna {
 
@@ -17,14 +17,14 @@ namespace vaduna {
 // wrapper that has none (made by a client, or orphaned).
 class OwnerRef {
  public:
-  explicit OwnerRef(const ServerObjectBase& wrapper) noexcept;
+  explicit OwnerRef(const ScriptWrapper& wrapper) noexcept;
   ~OwnerRef();
   OwnerRef(const OwnerRef&) = delete;
   OwnerRef& operator=(const OwnerRef&) = delete;
-  ServerObjectBase* get() const noexcept { return owner_; }
+  ScriptWrapper* get() const noexcept { return owner_; }
 
  private:
-  ServerObjectBase* owner_;
+  ScriptWrapper* owner_;
 };
 
 // Stores value in *out when out is given.
@@ -35,23 +35,23 @@ inline void StoreTruth(VARIANT_BOOL* out, VARIANT_BOOL value) noexcept {
 // A call of wrapper's script whose answer is not looked at: a failed call
 // gives VARIANT_FALSE and S_FALSE (or the failure of a page that is gone),
 // any other VARIANT_TRUE and S_OK.
-HRESULT TruthOfCall(ServerObjectBase& wrapper, HRESULT callResult, VARIANT_BOOL* out) noexcept;
+HRESULT TruthOfCall(ScriptWrapper& wrapper, HRESULT callResult, VARIANT_BOOL* out) noexcept;
 
 // member(argument) answering a truth value (setter truth rule) into *out when
 // given; S_FALSE and VARIANT_FALSE when the call fails. E_POINTER for a null
 // argument.
-HRESULT ForwardTruthSetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument,
+HRESULT ForwardTruthSetter(ScriptWrapper& wrapper, const wchar_t* member, BSTR argument,
                            VARIANT_BOOL* out) noexcept;
 
 // member(), or member(argument), answering a string that passes to *out
 // (string rule). *out is not written when the call fails (S_FALSE).
 // E_POINTER for a null out or argument.
-HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR* out) noexcept;
-HRESULT ForwardStringGetter(ServerObjectBase& wrapper, const wchar_t* member, BSTR argument, BSTR* out) noexcept;
+HRESULT ForwardStringGetter(ScriptWrapper& wrapper, const wchar_t* member, BSTR* out) noexcept;
+HRESULT ForwardStringGetter(ScriptWrapper& wrapper, const wchar_t* member, BSTR argument, BSTR* out) noexcept;
 
 // member() answering a 32-bit count into *out. *out is not written when the
 // call fails or the answer is no number (S_FALSE). E_POINTER for a null out.
-HRESULT ForwardCountGetter(ServerObjectBase& wrapper, const wchar_t* member, long* out) noexcept;
+HRESULT ForwardCountGetter(ScriptWrapper& wrapper, const wchar_t* member, long* out) noexcept;
 
 // The script object of a property set that a client passed in, with a
 // reference held for the call. E_INVALIDARG, and nothing taken, when the
@@ -61,7 +61,7 @@ HRESULT ScriptOfPassedSet(IUnknown* set, ScriptRef* script) noexcept;
 
 // This server's property set object behind a passed interface, not counted;
 // null when the interface is a client's own object or another kind of ours.
-ServerObjectBase* PassedPropertySet(IUnknown* set) noexcept;
+ScriptWrapper* PassedPropertySet(IUnknown* set) noexcept;
 
 // A set that a client passed to callee, whose call goes to page generation
 // (0: not known), and that wraps an object of another page or of one that is
@@ -69,6 +69,6 @@ ServerObjectBase* PassedPropertySet(IUnknown* set) noexcept;
 // would (message 202 recorded on callee, its failure answered), and no page
 // sees the set. S_OK for a null or unbound set, or one of that page while it
 // is current.
-HRESULT RefuseStaleSet(ServerObjectBase& callee, ULONG generation, const ServerObjectBase* set) noexcept;
+HRESULT RefuseStaleSet(ScriptWrapper& callee, ULONG generation, const ScriptWrapper* set) noexcept;
 
 }  // namespace vaduna

@@ -5,7 +5,7 @@
 
 namespace vaduna {
 
-ServerObjectBase* MakeWrapper(ObjectKind kind, ServerContext& context) noexcept {
+ScriptWrapper* MakeWrapper(ObjectKind kind, ServerContext& context) noexcept {
   switch (kind) {
     case ObjectKind::Service:
       return NewPlainObject<ServiceObject>(context);

@@ -7,6 +7,6 @@
 namespace vaduna {
 
 // A WrapperMaker: a new service or property set object of context.
-ServerObjectBase* MakeWrapper(ObjectKind kind, ServerContext& context) noexcept;
+ScriptWrapper* MakeWrapper(ObjectKind kind, ServerContext& context) noexcept;
 
 }  // namespace vaduna

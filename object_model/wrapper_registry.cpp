@@ -6,7 +6,7 @@
 
 namespace vaduna {
 
-LONG WrapperRegistry::Add(ServerObjectBase* wrapper) noexcept {
+LONG WrapperRegistry::Add(ScriptWrapper* wrapper) noexcept {
   SrwExclusive hold(lock_);
   // 0 means "no wrapper"; after 2^32 ids a number could come round again,
   // and a live id is never given twice.

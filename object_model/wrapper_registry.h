@@ -10,7 +10,7 @@
 
 namespace vaduna {
 
-class ServerObjectBase;
+class ScriptWrapper;
 
 // One per server context; outlives every wrapper entered in it.
 class WrapperRegistry {
@@ -21,7 +21,7 @@ class WrapperRegistry {
 
   // Enters wrapper under a new non-zero id, never handed out before by this
   // table; 0 when the table cannot grow.
-  LONG Add(ServerObjectBase* wrapper) noexcept;
+  LONG Add(ScriptWrapper* wrapper) noexcept;
 
   // Takes id out of the table; later lookups of it find nothing.
   void Remove(LONG id) noexcept;
@@ -29,13 +29,13 @@ class WrapperRegistry {
   // When id names a live wrapper, calls accept(wrapper, context) with the
   // table locked, so the wrapper cannot be freed during the call, and returns
   // its result; null otherwise. accept must not call back into the table.
-  using Accept = IUnknown* (*)(ServerObjectBase& wrapper, void* context);
+  using Accept = IUnknown* (*)(ScriptWrapper& wrapper, void* context);
   IUnknown* WithLiveWrapper(LONG id, Accept accept, void* context) noexcept;
 
  private:
   SRWLOCK lock_ = SRWLOCK_INIT;
   ULONG lastId_ = 0;  // ids only grow: a stale handle can never name a newer wrapper
-  std::unordered_map<LONG, ServerObjectBase*> live_;
+  std::unordered_map<LONG, ScriptWrapper*> live_;
 };
 
 }  // namespace vaduna

@@ -3,7 +3,7 @@
 #include <objsafe.h>
 
 #include "hosting/class_factory.h"
-#include "hosting/object_base.h"
+#include "hosting/aggregatable_object.h"
 #include "interface/resource_ids.h"
 #include "object_model/application_object.h"
 #include "object_model/property_set_object.h"

@@ -25,7 +25,7 @@ set(rules
 # the place of the header it implements.
 set(object_model_order
   wrap_gate wrapper_registry page_owner shared_attachment server_context
-  server_object_base server_object wrapper_calls service_object property_set_object
+  script_wrapper dual_script_wrapper wrapper_calls service_object property_set_object
   application_object wrapper_factory)
 set(object_model_sources_of_property_set_object property_set_properties property_set_children)
 

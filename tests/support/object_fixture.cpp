@@ -1,7 +1,7 @@
 #include "tests/support/object_fixture.h"
 
 #include "base/variant_builders.h"
-#include "hosting/object_base.h"
+#include "hosting/aggregatable_object.h"
 #include "hosting/server_module.h"
 #include "vaduna_contract.h"
 
@@ -19,16 +19,16 @@ FakeScriptObject::Method ReturnsObject(IDispatch* object) {
   };
 }
 
-ServerObjectBase* ServerObjectOf(IUnknown* iface) {
-  ServerObjectBase* object = nullptr;
+ScriptWrapper* ServerObjectOf(IUnknown* iface) {
+  ScriptWrapper* object = nullptr;
   EXPECT_EQ(ServerObjectFromInterface(iface, &object), S_OK);
   return object;
 }
 
 LONG CountOf(IUnknown* iface) { return ServerObjectOf(iface)->RefCount(); }
 
-ServerObjectBase* OwnerOf(IUnknown* iface) {
-  ServerObjectBase* owner = ServerObjectOf(iface)->AcquireOwner();
+ScriptWrapper* OwnerOf(IUnknown* iface) {
+  ScriptWrapper* owner = ServerObjectOf(iface)->AcquireOwner();
   if (owner != nullptr) owner->DualPointer()->Release();  // alive while the wrapper holds it
   return owner;
 }

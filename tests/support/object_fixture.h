@@ -17,7 +17,7 @@
 #include "base/variant_builders.h"
 #include "object_model/application_object.h"
 #include "object_model/property_set_object.h"
-#include "object_model/server_object_base.h"
+#include "object_model/script_wrapper.h"
 #include "object_model/service_object.h"
 #include "object_model/server_context.h"
 #include "object_model/shared_attachment.h"
@@ -53,11 +53,11 @@ inline ServerModule& TestModule() { return TestContext().module; }
 FakeScriptObject::Method ReturnsObject(IDispatch* object);
 
 // The server object behind one of the server's interfaces, not counted.
-ServerObjectBase* ServerObjectOf(IUnknown* iface);
+ScriptWrapper* ServerObjectOf(IUnknown* iface);
 // The count of the server object behind iface.
 LONG CountOf(IUnknown* iface);
 // The owner of the wrapper behind iface, not counted; null without one.
-ServerObjectBase* OwnerOf(IUnknown* iface);
+ScriptWrapper* OwnerOf(IUnknown* iface);
 // The fake's current handle member, or -1 when it holds no 32-bit integer.
 LONG HandleOf(const FakeScriptObject& script);
 // The wrapper that FindWrapper yields for script, with its reference adopted

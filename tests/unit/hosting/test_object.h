@@ -2,7 +2,7 @@
 // records what it sees, and GetLastErrCode answers a fixed value.
 #pragma once
 
-#include "hosting/object_base.h"
+#include "hosting/aggregatable_object.h"
 
 namespace vaduna::testing {
 
@@ -32,7 +32,7 @@ struct TestTypeLibrary {
   static constexpr WORD kMinor = 0;
 };
 
-class TestObject : public DualObject<ObjectBase, IVadunaService, TestTypeLibrary> {
+class TestObject : public DualObject<AggregatableObject, IVadunaService, TestTypeLibrary> {
  public:
   explicit TestObject(IUnknown* outer) noexcept : DualObject(outer, Module()) {}
 

@@ -52,7 +52,7 @@ TEST_F(WrappingTest, RepeatedGetServiceHandsOutOneWrapperThatHoldsItsOwnerWhileC
   EXPECT_EQ(2, CountOf(app_.Get()));
 
   second.Reset();
-  ServerObjectBase* wrapper = ServerObjectOf(first.Get());
+  ScriptWrapper* wrapper = ServerObjectOf(first.Get());
   EXPECT_EQ(1u, first.Reset());  // parked: only the owner list holds it
   EXPECT_EQ(1, wrapper->RefCount());
   EXPECT_EQ(1, CountOf(app_.Get()));
@@ -219,7 +219,7 @@ TEST_F(WrappingTest, BindingAnOwnerToAClientCreatedSetTakesTheOwnerAtOnce) {
   ComPtr<IVadunaPropertySet> set;
   ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set), TestContext()));
   ComPtr<IVadunaPropertySet> secondClientReference = set;
-  ServerObjectBase* wrapper = ServerObjectOf(set.Get());
+  ScriptWrapper* wrapper = ServerObjectOf(set.Get());
   auto* owner = static_cast<ApplicationObject*>(ServerObjectOf(app_.Get()));
 
   EXPECT_EQ(S_OK, wrapper->BindScriptObject(owner, set.Get(), script, 0));
@@ -236,7 +236,7 @@ TEST_F(WrappingTest, BindingRefusesNullArgumentsAndChangesNothing) {
   FakeScriptObject* script = NewScriptObject();
   ComPtr<IVadunaPropertySet> set;
   ASSERT_EQ(S_OK, CreateObjectInstance<PropertySetObject>(nullptr, IID_PPV_ARGS(&set), TestContext()));
-  ServerObjectBase* wrapper = ServerObjectOf(set.Get());
+  ScriptWrapper* wrapper = ServerObjectOf(set.Get());
   auto* owner = static_cast<ApplicationObject*>(ServerObjectOf(app_.Get()));
   EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(nullptr, set.Get(), script, 0));
   EXPECT_EQ(E_POINTER, wrapper->BindScriptObject(owner, nullptr, script, 0));
@@ -248,7 +248,7 @@ TEST_F(WrappingTest, BindingRefusesNullArgumentsAndChangesNothing) {
 }
 
 TEST_F(WrappingTest, ServerObjectFromInterfaceRecognisesOnlyThisServersObjects) {
-  ServerObjectBase* object = reinterpret_cast<ServerObjectBase*>(0xdeadbeef);
+  ScriptWrapper* object = reinterpret_cast<ScriptWrapper*>(0xdeadbeef);
   FakeScriptObject* clientsOwn = NewFake();
   EXPECT_EQ(E_NOINTERFACE, ServerObjectFromInterface(clientsOwn, &object));
   EXPECT_EQ(nullptr, object);
@@ -261,7 +261,7 @@ TEST_F(WrappingTest, ConcurrentGetServiceAndReleaseKeepTheCountsBalanced) {
   FakeScriptObject* script = NewScriptObject();
   page_->SetMethod(L"GetService", ReturnsObject(script));
   ComPtr<IVadunaService> parked = GetService();
-  ServerObjectBase* wrapper = ServerObjectOf(parked.Get());
+  ScriptWrapper* wrapper = ServerObjectOf(parked.Get());
   parked.Reset();
 
   std::vector<std::thread> threads;

@@ -23,15 +23,15 @@ struct InterfaceEntry {
   InterfaceSlot slot;
 };
 
-class ObjectBase : public IServerObject, public ISupportErrorInfo {
+class AggregatableObject : public IServerObject, public ISupportErrorInfo {
  public:
-  virtual ~ObjectBase() = default;
-  ObjectBase(const ObjectBase&) = delete;
-  ObjectBase& operator=(const ObjectBase&) = delete;
+  virtual ~AggregatableObject() = default;
+  AggregatableObject(const AggregatableObject&) = delete;
+  AggregatableObject& operator=(const AggregatableObject&) = delete;
 
   // The start of the implementing object, not counted.
-  void* STDMETHODCALLTYPE GetServerObject() override { return static_cast<ObjectBase*>(this); }
-  static ObjectBase* FromServerObject(void* start) noexcept { return static_cast<ObjectBase*>(start); }
+  void* STDMETHODCALLTYPE GetServerObject() override { return static_cast<AggregatableObject*>(this); }
+  static AggregatableObject* FromServerObject(void* start) noexcept { return static_cast<AggregatableObject*>(start); }
 
   // S_OK for the class's own dual interface, S_FALSE for any other.
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
@@ -66,7 +66,7 @@ class ObjectBase : public IServerObject, public ISupportErrorInfo {
  protected:
   // Takes one lock on module, held until destruction. outer is the
   // controlling object of an aggregate, or null for a plain object.
-  ObjectBase(IUnknown* outer, ServerModule& module) noexcept;
+  AggregatableObject(IUnknown* outer, ServerModule& module) noexcept;
 
   // IUnknown of all three tables: forwarded to the controlling object when
   // aggregated, otherwise the table lookup and this object's own count.
@@ -90,7 +90,7 @@ class ObjectBase : public IServerObject, public ISupportErrorInfo {
   ServerModule& module_;
 };
 
-// Completes Base (an ObjectBase) with the dual interface Dual: one IUnknown
+// Completes Base (an AggregatableObject) with the dual interface Dual: one IUnknown
 // for all three tables and the IDispatch half served from Dual's description
 // in the type library Library (see TypeInfoFor). The concrete class derives
 // from it and implements Dual's own methods.

@@ -1,4 +1,4 @@
-#include "hosting/object_base.h"
+#include "hosting/aggregatable_object.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +68,7 @@ TEST_F(ObjectBaseTest, QueryInterfaceHandsOutThreePointersOverOneCount) {
   EXPECT_EQ(serverObject->AddRef(), 8u);
   EXPECT_EQ(errorInfo->Release(), 7u);
 
-  EXPECT_EQ(serverObject->GetServerObject(), static_cast<void*>(static_cast<ObjectBase*>(object)));
+  EXPECT_EQ(serverObject->GetServerObject(), static_cast<void*>(static_cast<AggregatableObject*>(object)));
   EXPECT_EQ(object->RefCount(), 7);
 
   for (int i = 0; i < 3; ++i) errorInfo->Release();

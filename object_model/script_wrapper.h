@@ -10,14 +10,14 @@
 #include <atomic>
 #include <vector>
 
-#include "hosting/object_base.h"
+#include "hosting/aggregatable_object.h"
 #include "object_model/errors/error_reporting.h"
 #include "object_model/script/script_bridge.h"
 #include "object_model/server_context.h"
 
 namespace vaduna {
 
-class ServerObjectBase : public ObjectBase {
+class ScriptWrapper : public AggregatableObject {
  public:
   // What this object shares with the other objects of its server.
   ServerContext& Context() const noexcept { return context_; }
@@ -62,7 +62,7 @@ class ServerObjectBase : public ObjectBase {
   // E_POINTER when any argument is null; E_INVALIDARG, and nothing changed,
   // for one of this server's own objects; S_OK otherwise, whether or not the
   // handle could be written.
-  HRESULT BindScriptObject(ServerObjectBase* owner, IUnknown* handleValue, IDispatch* script,
+  HRESULT BindScriptObject(ScriptWrapper* owner, IUnknown* handleValue, IDispatch* script,
                            ULONG generation) noexcept;
 
   // A reference for the caller, refused (false) once the count has reached
@@ -73,13 +73,13 @@ class ServerObjectBase : public ObjectBase {
   // caller, taken while the owner link cannot change; null for an
   // application object, an orphan, or an owner already being destroyed. The
   // caller releases it through its dual interface.
-  ServerObjectBase* AcquireOwner() const noexcept;
+  ScriptWrapper* AcquireOwner() const noexcept;
 
   // Drops the reference held on every listed wrapper and empties the list.
   void ReleaseOwnedWrappers() noexcept;
 
  protected:
-  ServerObjectBase(IUnknown* outer, ServerContext& context) noexcept;
+  ScriptWrapper(IUnknown* outer, ServerContext& context) noexcept;
 
   // Owner rule: a wrapper holds its owner exactly while its count is 2 or more.
   ULONG CountedAddRef() noexcept override;
@@ -92,12 +92,12 @@ class ServerObjectBase : public ObjectBase {
 
   // Links this wrapper to owner (first binding only) and enters it in the
   // owner's list with the list's reference.
-  void LinkOwner(ServerObjectBase* owner) noexcept;
+  void LinkOwner(ScriptWrapper* owner) noexcept;
   // Cuts the owner link when it names expectedOwner; returns the owner whose
   // reference the caller must now give back, or null.
-  ServerObjectBase* CutOwnerLink(ServerObjectBase* expectedOwner) noexcept;
+  ScriptWrapper* CutOwnerLink(ScriptWrapper* expectedOwner) noexcept;
   // Appends to ownedWrappers without touching counts; false when it cannot grow.
-  bool AppendOwnedWrapper(ServerObjectBase* wrapper) noexcept;
+  bool AppendOwnedWrapper(ScriptWrapper* wrapper) noexcept;
   // This wrapper's id in the table of live wrappers, entered on first use; 0
   // when it has none (an aggregated object, or a full table).
   LONG EnsureWrapperId() noexcept;
@@ -107,13 +107,13 @@ class ServerObjectBase : public ObjectBase {
   // object or releasing a reference.
   ServerContext& context_;
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
-  ServerObjectBase* owner_ = nullptr;  // an application object
+  ScriptWrapper* owner_ = nullptr;  // an application object
   bool holdsOwner_ = false;            // one reference on owner_ is ours
   ScriptRef script_;                   // the script link; empty when no script object
   IUnknown* scriptIdentity_ = nullptr;  // script_'s IUnknown, for comparison only (not counted)
   // ownedWrappers: each entry holds one reference on its wrapper, taken by
   // LinkOwner and given back by ReleaseOwnedWrappers.
-  std::vector<ServerObjectBase*> owned_;
+  std::vector<ScriptWrapper*> owned_;
   std::atomic<LONG> wrapperId_{0};
   std::atomic<ULONG> pageGeneration_{0};
   ErrorState errors_;
@@ -129,10 +129,10 @@ bool IsServerObject(IUnknown* object) noexcept;
 // *out null and no wrapper behind. A null script leaves the wrapper unbound:
 // it answers message 202.
 // E_INVALIDARG, and no wrapper, for one of this server's own objects.
-HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ScriptWrapper* owner, IDispatch* script,
                            ULONG generation, REFIID iid, void** out) noexcept;
 template <class Interface>
-HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ScriptWrapper* owner, IDispatch* script,
                            ULONG generation, Interface** out) noexcept {
   return CreateBoundWrapper(context, kind, owner, script, generation, IID_PPV_ARGS(out));
 }
@@ -142,10 +142,10 @@ HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObject
 // finding and making are one step for each script object (WrapGate). *out
 // receives the caller's reference. E_INVALIDARG for one of this server's own
 // objects; S_FALSE and null when there is no wrapper and no owner.
-HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ScriptWrapper* owner, IDispatch* script,
                          ULONG generation, REFIID iid, void** out) noexcept;
 template <class Interface>
-HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ScriptWrapper* owner, IDispatch* script,
                          ULONG generation, Interface** out) noexcept {
   return WrapScriptObject(context, kind, owner, script, generation, IID_PPV_ARGS(out));
 }
@@ -158,6 +158,6 @@ IUnknown* FindWrapper(ServerContext& context, IDispatch* script, ObjectKind kind
 
 // The server object behind an interface pointer that a client passed in, not
 // counted; E_NOINTERFACE when it is not one of this server's objects.
-HRESULT ServerObjectFromInterface(IUnknown* iface, ServerObjectBase** object) noexcept;
+HRESULT ServerObjectFromInterface(IUnknown* iface, ScriptWrapper** object) noexcept;
 
 }  // namespace vaduna

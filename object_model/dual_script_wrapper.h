@@ -3,9 +3,9 @@
 // their kind and class, and the error-state methods every interface has.
 #pragma once
 
-#include "hosting/object_base.h"
+#include "hosting/aggregatable_object.h"
 #include "hosting/type_info_holder.h"
-#include "object_model/server_object_base.h"
+#include "object_model/script_wrapper.h"
 
 namespace vaduna {
 
@@ -18,7 +18,7 @@ struct ServerTypeLibrary {
 };
 
 template <class Dual, ObjectKind kKind, const CLSID& kClassId>
-class ServerObject : public DualObject<ServerObjectBase, Dual, ServerTypeLibrary> {
+class DualScriptWrapper : public DualObject<ScriptWrapper, Dual, ServerTypeLibrary> {
  public:
   ObjectKind Kind() const noexcept final { return kKind; }
   const CLSID& ClassId() const noexcept final { return kClassId; }
@@ -29,8 +29,8 @@ class ServerObject : public DualObject<ServerObjectBase, Dual, ServerTypeLibrary
   HRESULT STDMETHODCALLTYPE GetLastErrText(BSTR* text) final { return this->Errors().GetText(text); }
 
  protected:
-  using Base = DualObject<ServerObjectBase, Dual, ServerTypeLibrary>;
-  ServerObject(IUnknown* outer, ServerContext& context) noexcept : Base(outer, context) {}
+  using Base = DualObject<ScriptWrapper, Dual, ServerTypeLibrary>;
+  DualScriptWrapper(IUnknown* outer, ServerContext& context) noexcept : Base(outer, context) {}
 };
 
 }  // namespace vaduna

@@ -1,4 +1,4 @@
-#include "object_model/server_object_base.h"
+#include "object_model/script_wrapper.h"
 
 #include <new>
 #include <utility>
@@ -24,7 +24,7 @@ class WrapperAccess {
   // Under the table lock: hands out the wrapper with the caller's reference
   // when it is of the wanted kind, wraps this very script object and is not
   // already being destroyed.
-  static IUnknown* AcceptFound(ServerObjectBase& wrapper, void* context) noexcept {
+  static IUnknown* AcceptFound(ScriptWrapper& wrapper, void* context) noexcept {
     const auto& request = *static_cast<const FindRequest*>(context);
     if (wrapper.Kind() != request.kind || wrapper.IsAggregated()) return nullptr;
     SrwExclusive hold(wrapper.lock_);
@@ -61,20 +61,20 @@ void WriteHandle(const ScriptRef& script, LONG handle) noexcept {
 
 }  // namespace
 
-ServerObjectBase::ServerObjectBase(IUnknown* outer, ServerContext& context) noexcept
-    : ObjectBase(outer, context.module), context_(context) {}
+ScriptWrapper::ScriptWrapper(IUnknown* outer, ServerContext& context) noexcept
+    : AggregatableObject(outer, context.module), context_(context) {}
 
-ScriptRef ServerObjectBase::Script() const noexcept {
+ScriptRef ScriptWrapper::Script() const noexcept {
   SrwShared hold(lock_);
   return script_;
 }
 
-IUnknown* ServerObjectBase::ScriptIdentity() const noexcept {
+IUnknown* ScriptWrapper::ScriptIdentity() const noexcept {
   SrwShared hold(lock_);
   return scriptIdentity_;
 }
 
-HRESULT ServerObjectBase::FailedScriptCall(HRESULT callResult, ULONG generation) noexcept {
+HRESULT ScriptWrapper::FailedScriptCall(HRESULT callResult, ULONG generation) noexcept {
   SharedAttachment& attachment = context_.attachment;
   const bool gone = MeansPageGone(callResult) ||
                     (callResult == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) && attachment.PageUnreachable(generation));
@@ -83,13 +83,13 @@ HRESULT ServerObjectBase::FailedScriptCall(HRESULT callResult, ULONG generation)
   return RecordError(kMsgOutOfScope);
 }
 
-HRESULT ServerObjectBase::ScriptForCall(ScriptRef* script) noexcept {
+HRESULT ScriptWrapper::ScriptForCall(ScriptRef* script) noexcept {
   *script = Script();
   if (script->empty()) return RecordError(kMsgOutOfScope);
   return S_OK;
 }
 
-void ServerObjectBase::DropScript() noexcept {
+void ScriptWrapper::DropScript() noexcept {
   ScriptRef dropped;
   {
     SrwExclusive hold(lock_);
@@ -100,22 +100,22 @@ void ServerObjectBase::DropScript() noexcept {
   // dropped releases the script object here, outside the lock.
 }
 
-ServerObjectBase* ServerObjectBase::AcquireOwner() const noexcept {
+ScriptWrapper* ScriptWrapper::AcquireOwner() const noexcept {
   SrwShared hold(lock_);
   if (owner_ == nullptr || !owner_->TryAddRef()) return nullptr;
   return owner_;
 }
 
-ULONG ServerObjectBase::CountedAddRef() noexcept {
+ULONG ScriptWrapper::CountedAddRef() noexcept {
   SrwExclusive hold(lock_);
   const LONG count = ++refCount_;
   if (count >= 2 && owner_ != nullptr && !holdsOwner_) holdsOwner_ = owner_->TryAddRef();
   return static_cast<ULONG>(count);
 }
 
-ULONG ServerObjectBase::CountedRelease() noexcept {
+ULONG ScriptWrapper::CountedRelease() noexcept {
   LONG count = 0;
-  ServerObjectBase* ownerToRelease = nullptr;
+  ScriptWrapper* ownerToRelease = nullptr;
   {
     SrwExclusive hold(lock_);
     count = --refCount_;
@@ -134,7 +134,7 @@ ULONG ServerObjectBase::CountedRelease() noexcept {
   return static_cast<ULONG>(count);
 }
 
-bool ServerObjectBase::TryAddRef() noexcept {
+bool ScriptWrapper::TryAddRef() noexcept {
   if (IsAggregated()) {
     DualPointer()->AddRef();
     return true;
@@ -145,7 +145,7 @@ bool ServerObjectBase::TryAddRef() noexcept {
   return true;
 }
 
-bool ServerObjectBase::AppendOwnedWrapper(ServerObjectBase* wrapper) noexcept {
+bool ScriptWrapper::AppendOwnedWrapper(ScriptWrapper* wrapper) noexcept {
   SrwExclusive hold(lock_);
   try {
     owned_.push_back(wrapper);
@@ -155,7 +155,7 @@ bool ServerObjectBase::AppendOwnedWrapper(ServerObjectBase* wrapper) noexcept {
   return true;
 }
 
-ServerObjectBase* ServerObjectBase::CutOwnerLink(ServerObjectBase* expectedOwner) noexcept {
+ScriptWrapper* ScriptWrapper::CutOwnerLink(ScriptWrapper* expectedOwner) noexcept {
   SrwExclusive hold(lock_);
   if (owner_ != expectedOwner) return nullptr;
   owner_ = nullptr;
@@ -164,7 +164,7 @@ ServerObjectBase* ServerObjectBase::CutOwnerLink(ServerObjectBase* expectedOwner
   return expectedOwner;
 }
 
-void ServerObjectBase::LinkOwner(ServerObjectBase* owner) noexcept {
+void ScriptWrapper::LinkOwner(ScriptWrapper* owner) noexcept {
   {
     SrwExclusive hold(lock_);
     if (owner_ != nullptr) return;  // a wrapper keeps its first owner
@@ -177,11 +177,11 @@ void ServerObjectBase::LinkOwner(ServerObjectBase* owner) noexcept {
   if (owner->AppendOwnedWrapper(this)) return;
   // No room in the list: no reference may stay without its entry, so the
   // wrapper is left to its clients alone.
-  if (ServerObjectBase* ownerToRelease = CutOwnerLink(owner)) ownerToRelease->DualPointer()->Release();
+  if (ScriptWrapper* ownerToRelease = CutOwnerLink(owner)) ownerToRelease->DualPointer()->Release();
   DualPointer()->Release();
 }
 
-LONG ServerObjectBase::EnsureWrapperId() noexcept {
+LONG ScriptWrapper::EnsureWrapperId() noexcept {
   // An aggregate's life is its controlling object's, which the table cannot
   // see: such a wrapper is never found again by its handle.
   if (IsAggregated()) return 0;
@@ -195,7 +195,7 @@ LONG ServerObjectBase::EnsureWrapperId() noexcept {
   return expected;
 }
 
-HRESULT ServerObjectBase::BindScriptObject(ServerObjectBase* owner, IUnknown* handleValue, IDispatch* script,
+HRESULT ScriptWrapper::BindScriptObject(ScriptWrapper* owner, IUnknown* handleValue, IDispatch* script,
                                            ULONG generation) noexcept {
   VADUNA_RETURN_IF_NULL(owner, handleValue, script);
   if (IsServerObject(script)) return E_INVALIDARG;
@@ -219,16 +219,16 @@ HRESULT ServerObjectBase::BindScriptObject(ServerObjectBase* owner, IUnknown* ha
   return S_OK;
 }
 
-void ServerObjectBase::ReleaseOwnedWrappers() noexcept {
-  std::vector<ServerObjectBase*> owned;
+void ScriptWrapper::ReleaseOwnedWrappers() noexcept {
+  std::vector<ScriptWrapper*> owned;
   {
     SrwExclusive hold(lock_);
     owned.swap(owned_);
   }
-  for (ServerObjectBase* wrapper : owned) {
+  for (ScriptWrapper* wrapper : owned) {
     // The link is cut first: an orphaned wrapper never reaches this object
     // again, and the reference it held on it (clients hold it) comes back now.
-    if (ServerObjectBase* ownerToRelease = wrapper->CutOwnerLink(this)) {
+    if (ScriptWrapper* ownerToRelease = wrapper->CutOwnerLink(this)) {
       ownerToRelease->DualPointer()->Release();
     }
     wrapper->DualPointer()->Release();  // the list's reference
@@ -236,7 +236,7 @@ void ServerObjectBase::ReleaseOwnedWrappers() noexcept {
 }
 
 // The error text goes with errors_ when the memory is freed.
-void ServerObjectBase::CleanUp() noexcept {
+void ScriptWrapper::CleanUp() noexcept {
   ReleaseOwnedWrappers();
   const LONG id = wrapperId_.exchange(0);
   if (id != 0) context_.wrappers.Remove(id);
@@ -268,12 +268,12 @@ bool IsServerObject(IUnknown* object) noexcept {
   return SUCCEEDED(object->QueryInterface(IID_PPV_ARGS(&serverObject))) && serverObject != nullptr;
 }
 
-HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ScriptWrapper* owner, IDispatch* script,
                            ULONG generation, REFIID iid, void** out) noexcept {
   VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
   if (IsServerObject(script)) return E_INVALIDARG;
-  ServerObjectBase* wrapper = context.makeWrapper(kind, context);
+  ScriptWrapper* wrapper = context.makeWrapper(kind, context);
   if (wrapper == nullptr) return E_OUTOFMEMORY;
   void* handedOut = nullptr;
   const HRESULT hr = wrapper->InnerQueryInterface(iid, &handedOut);
@@ -288,7 +288,7 @@ HRESULT CreateBoundWrapper(ServerContext& context, ObjectKind kind, ServerObject
   return S_OK;
 }
 
-HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ServerObjectBase* owner, IDispatch* script,
+HRESULT WrapScriptObject(ServerContext& context, ObjectKind kind, ScriptWrapper* owner, IDispatch* script,
                          ULONG generation, REFIID iid, void** out) noexcept {
   VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
@@ -315,13 +315,13 @@ IUnknown* FindWrapper(ServerContext& context, IDispatch* script, ObjectKind kind
   return context.wrappers.WithLiveWrapper(*handle, &WrapperAccess::AcceptFound, &request);
 }
 
-HRESULT ServerObjectFromInterface(IUnknown* iface, ServerObjectBase** object) noexcept {
+HRESULT ServerObjectFromInterface(IUnknown* iface, ScriptWrapper** object) noexcept {
   VADUNA_RETURN_IF_NULL(object);
   *object = nullptr;
   if (iface == nullptr) return E_NOINTERFACE;
   ComPtr<IServerObject> serverObject;
   if (FAILED(iface->QueryInterface(IID_PPV_ARGS(&serverObject)))) return E_NOINTERFACE;
-  auto* found = dynamic_cast<ServerObjectBase*>(ObjectBase::FromServerObject(serverObject->GetServerObject()));
+  auto* found = dynamic_cast<ScriptWrapper*>(AggregatableObject::FromServerObject(serverObject->GetServerObject()));
   if (found == nullptr) return E_NOINTERFACE;
   *object = found;
   return S_OK;

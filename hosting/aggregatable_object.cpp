@@ -1,5 +1,5 @@
 #include "base/pointer_guard.h"
-#include "hosting/object_base.h"
+#include "hosting/aggregatable_object.h"
 
 namespace vaduna {
 namespace {
@@ -16,11 +16,11 @@ constexpr size_t kEntryCount = sizeof(kInterfaceTable) / sizeof(kInterfaceTable[
 
 }  // namespace
 
-ObjectBase::ObjectBase(IUnknown* outer, ServerModule& module) noexcept : outer_(outer), module_(module) {
+AggregatableObject::AggregatableObject(IUnknown* outer, ServerModule& module) noexcept : outer_(outer), module_(module) {
   module_.Lock();
 }
 
-HRESULT ObjectBase::InnerQueryInterface(REFIID iid, void** out) noexcept {
+HRESULT AggregatableObject::InnerQueryInterface(REFIID iid, void** out) noexcept {
   VADUNA_RETURN_IF_NULL(out);
   *out = nullptr;
 
@@ -53,15 +53,15 @@ HRESULT ObjectBase::InnerQueryInterface(REFIID iid, void** out) noexcept {
   return S_OK;
 }
 
-ULONG ObjectBase::CountedAddRef() noexcept { return static_cast<ULONG>(++refCount_); }
+ULONG AggregatableObject::CountedAddRef() noexcept { return static_cast<ULONG>(++refCount_); }
 
-ULONG ObjectBase::CountedRelease() noexcept {
+ULONG AggregatableObject::CountedRelease() noexcept {
   const LONG count = --refCount_;
   if (count == 0) DestroyPlain();
   return static_cast<ULONG>(count);
 }
 
-void ObjectBase::DestroyPlain() noexcept {
+void AggregatableObject::DestroyPlain() noexcept {
   refCount_ = kDestructionGuard;
   // Counted in before the lock goes back: the idle monitor never takes a
   // clean-up still under way for an idle server.
@@ -71,7 +71,7 @@ void ObjectBase::DestroyPlain() noexcept {
   delete this;
 }
 
-void ObjectBase::DestroyContained() noexcept {
+void AggregatableObject::DestroyContained() noexcept {
   module_.Unlock();
   CleanUp();
 }
