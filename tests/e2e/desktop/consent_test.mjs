@@ -63,8 +63,9 @@ const outcome = (browser) =>
   browser.wait(`(t => t && (t.state === "attached" ? "attached" : t.state === "failed" && t.error.code))(window.vadunaTest)`, 90);
 
 await runCase("consent", async (context) => {
-  await prefix.end();  // a wineserver of an earlier run holds no display, or one that has gone
-  await prefix.ready();
+  // Made anew: an earlier run left its sites and the machine policy in the registry, and its wineserver
+  // held no display, or one that has gone.
+  await prefix.fresh();
   context.cleanups.push(() => prefix.end());
   check((await prefix.run(bin(serverFile), ["/RegServer"])).code === 0, "/RegServer failed");
 
